@@ -1,0 +1,17 @@
+# Cross-compiling for 64-bit Windows with MinGW-w64 (posix threads).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(HB_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER   ${HB_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${HB_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER  ${HB_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${HB_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Tests run under Wine, in a prefix that belongs to the build folder.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
