@@ -1,0 +1,94 @@
+// The vault reader and writer as the rest of the program sees them: open a
+// vault for listing and unpacking, or for adding entries, through one kind of
+// handle, with numeric result codes and their texts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "vault/fileio/FileIo.h"
+
+// Result codes shared by reader and writer.
+enum : uint32_t {
+    kVaultOk = 0,
+    kVaultNoDuplicate = 0x100,       // handle could not be duplicated
+    kVaultNoFile = 0x200,            // file not opened or created
+    kVaultNoMemory = 0x300,
+    kVaultWriteError = 0x400,
+    kVaultNotFound = 0x500,
+    kVaultMoreData = 0x600,
+    kVaultCorrupt = 0x700,
+    kVaultReadError = 0x800,
+    kVaultBadArguments = 0x10000,
+    kVaultNotMemory = 0x20000,
+    kVaultMemorySize = 0x30000,
+    kVaultPreviousError = 0x40000,
+    kVaultEnded = 0x50000,
+    kVaultWrongSize = 0x60000,
+    kVaultPartlyUnpacked = 0x70000,
+    kVaultWrongKind = 0x80000,       // reader handle given to the writer or the other way
+    kVaultNotInitialised = 0x1000000,
+    kVaultSeekError = 0x2000000,
+    kVaultChangedMind = 0x4000000,
+    kVaultFlateError = 0x5000000,
+};
+
+// Source and target types of OpenVaultReader / OpenVaultWriter / AddVaultEntry.
+enum : int {
+    kVaultSourceHandle = 1,   // source points to an open CFile (duplicated)
+    kVaultSourcePath = 2,     // source is a NUL-terminated path
+    kVaultSourceMemory = 3,   // source is a memory block of the given length
+    kVaultSourceFolder = 4,   // AddVaultEntry only: a folder, no data
+};
+
+// Kinds of ExtractEntry.
+enum : int {
+    kExtractToStream = 1,     // target points to an open, writable CFile
+    kExtractToUniqueFile = 2, // target is the entry's name; a new "qv%u.%s" file
+    kExtractToMemory = 3,     // target is a buffer of targetLength bytes
+};
+
+// The description of one entry handed out by ReadEntryInfo.
+struct ZipEntryInfo {
+    int index = 0;                 // for index -1 requests: the entry count
+    char name[260] = {};           // as stored, with "/"; empty when too long
+    uint32_t attributes = 0;       // Windows attribute bits
+    FileTime accessTime = 0;
+    FileTime creationTime = 0;
+    FileTime modificationTime = 0;
+    int32_t compressedSize = 0;
+    int32_t uncompressedSize = 0;
+    uint32_t localOffset = 0;      // absolute offset of the local record
+};
+
+struct VaultHandle;  // opaque; kind 1 = reader, kind 2 = writer
+
+// Reader.
+VaultHandle* OpenVaultReader(const void* source, uint32_t sourceLength, int sourceType,
+                             const char* workingFolder);
+uint32_t ReadEntryInfo(VaultHandle* handle, int index, ZipEntryInfo* info);
+uint32_t ExtractEntry(VaultHandle* handle, int index, const void* target, uint32_t targetLength,
+                      int kind, std::string* outPath);
+bool IsReaderHandle(const VaultHandle* handle);
+// Text of a result code; code 1 means the reader's last result. Returns the
+// text's length; copies at most length - 1 characters and a terminator.
+int FormatVaultResult(uint32_t code, char* buffer, int length);
+
+// Writer.
+VaultHandle* OpenVaultWriter(const void* target, uint32_t targetLength, int targetType,
+                             const char* journalPath);
+uint32_t AddVaultEntry(VaultHandle* handle, const char* name, const void* source,
+                       uint32_t sourceLength, int sourceType, uint32_t* outAttributes,
+                       uint32_t* outLocalOffset, uint32_t* outCompressedSize,
+                       uint32_t* outUncompressedSize);
+// The writer's copy: code 1 means the writer's last result.
+int FormatVaultWriterResult(uint32_t code, char* buffer, int length);
+
+// Either kind: ends a writer's vault (directory, end record) and frees the
+// handle.
+uint32_t CloseVaultHandle(VaultHandle* handle);
+
+// Called by the writer before every header and data write, so the program
+// can keep its windows responsive. The core itself knows nothing of windows.
+using VaultMessagePump = void (*)();
+void SetVaultMessagePump(VaultMessagePump pump);

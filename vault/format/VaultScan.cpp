@@ -1,0 +1,244 @@
+#include "vault/format/VaultScan.h"
+
+#include <vector>
+
+namespace vault {
+
+namespace {
+
+// Reads up to len bytes at pos; *got says how many came.
+bool ReadSome(CFile& file, uint64_t pos, uint8_t* buffer, size_t len, size_t* got) {
+    *got = 0;
+    return file.Seek(pos) && file.Read(buffer, len, got);
+}
+
+constexpr uint8_t kEndSigBytes[4] = {0x12, 0x11, 0x05, 0x06};
+
+}  // namespace
+
+VaultStatus FindEndSignature(CFile& file, uint64_t fileSize, uint64_t before, uint64_t* position) {
+    if (!position) return VaultStatus::BadArgument;
+    const uint64_t span = fileSize < kEndSearchSpan ? fileSize : kEndSearchSpan;
+    const uint64_t lowest = fileSize - span;
+    uint8_t window[kEndSearchWindow];
+
+    uint64_t wend = fileSize;
+    for (;;) {
+        const uint64_t wstart = (wend - lowest > kEndSearchWindow) ? wend - kEndSearchWindow : lowest;
+        const size_t wlen = static_cast<size_t>(wend - wstart);
+        if (wlen >= 4 && wstart < before) {
+            size_t got = 0;
+            if (!ReadSome(file, wstart, window, wlen, &got) || got != wlen) {
+                return VaultStatus::IoError;
+            }
+            for (size_t i = wlen - 4 + 1; i-- > 0;) {
+                if (wstart + i >= before) continue;
+                if (window[i] == kEndSigBytes[0] && window[i + 1] == kEndSigBytes[1] &&
+                    window[i + 2] == kEndSigBytes[2] && window[i + 3] == kEndSigBytes[3]) {
+                    *position = wstart + i;
+                    return VaultStatus::Ok;
+                }
+            }
+        }
+        if (wstart == lowest) break;
+        wend -= kEndSearchStep;
+    }
+    return VaultStatus::Corrupt;
+}
+
+VaultStatus ReadEndRecord(CFile& file, uint64_t fileSize, uint64_t position, EndRecord* out) {
+    if (!out) return VaultStatus::BadArgument;
+    if (position > fileSize || fileSize - position < kEndFixedSize) return VaultStatus::Corrupt;
+    uint8_t bytes[kEndFixedSize];
+    size_t got = 0;
+    if (!ReadSome(file, position, bytes, sizeof bytes, &got)) return VaultStatus::IoError;
+    if (got != sizeof bytes) return VaultStatus::Corrupt;
+    EndRecord r;
+    VaultStatus st = DecodeEndRecord(bytes, got, &r);
+    if (st != VaultStatus::Ok) return st;
+    st = ValidateEndRecord(r, position);
+    if (st != VaultStatus::Ok) return st;
+    *out = r;
+    return VaultStatus::Ok;
+}
+
+VaultStatus LocateDirectory(CFile& file, DirectoryInfo* out) {
+    if (!out) return VaultStatus::BadArgument;
+    uint64_t size = 0;
+    if (!file.IsOpen() || !file.Size(&size)) return VaultStatus::IoError;
+    uint64_t before = size;
+    for (;;) {
+        uint64_t pos = 0;
+        VaultStatus st = FindEndSignature(file, size, before, &pos);
+        if (st != VaultStatus::Ok) return st;
+        EndRecord r;
+        st = ReadEndRecord(file, size, pos, &r);
+        if (st == VaultStatus::Ok) {
+            DirectoryInfo d;
+            d.fileSize = size;
+            d.endPosition = pos;
+            d.end = r;
+            d.prefixBytes = pos - (uint64_t(r.directoryOffset) + r.directorySize);
+            d.directoryStart = pos - r.directorySize;
+            d.entryCount = r.entriesOnDisk;
+            *out = d;
+            return VaultStatus::Ok;
+        }
+        if (st != VaultStatus::Corrupt) return st;
+        before = pos;  // strictly decreasing: the search always ends
+    }
+}
+
+VaultStatus ReadCentralRecord(CFile& file, uint64_t position, uint64_t limit, CentralRecord* out,
+                              uint64_t* length) {
+    if (!out || !length) return VaultStatus::BadArgument;
+    if (position > limit || limit - position < kCentralProbeSize) return VaultStatus::Corrupt;
+
+    uint8_t probe[kCentralProbeSize];
+    uint8_t plainProbe[kCentralProbeSize];
+    size_t got = 0;
+    if (!ReadSome(file, position, probe, sizeof probe, &got) || got != sizeof probe) {
+        return VaultStatus::IoError;
+    }
+    if (!DecipherRecord(probe, plainProbe, sizeof probe)) return VaultStatus::Corrupt;
+    CentralHeader h;
+    VaultStatus st = DecodeCentralHeader(plainProbe, sizeof plainProbe, &h);
+    if (st != VaultStatus::Ok) return st;
+
+    const uint64_t len = h.RecordLength();  // at most 46 + 3 * 65535
+    if (len > limit - position) return VaultStatus::Corrupt;
+    if (len % kRecordBlock != 0) return VaultStatus::Corrupt;  // cannot be deciphered
+
+    std::vector<uint8_t> raw(static_cast<size_t>(len));
+    std::vector<uint8_t> plain(static_cast<size_t>(len));
+    if (!ReadSome(file, position, raw.data(), raw.size(), &got) || got != raw.size()) {
+        return VaultStatus::IoError;
+    }
+    if (!DecipherRecord(raw.data(), plain.data(), plain.size())) return VaultStatus::Corrupt;
+    CentralRecord rec;
+    st = DecodeCentralRecord(plain.data(), plain.size(), &rec);
+    if (st != VaultStatus::Ok) return st;
+    *out = std::move(rec);
+    *length = len;
+    return VaultStatus::Ok;
+}
+
+VaultStatus ReadLocalHeader(CFile& file, uint64_t position, uint64_t limit, LocalHeader* out) {
+    if (!out) return VaultStatus::BadArgument;
+    if (position > limit || limit - position < kLocalProbeSize) return VaultStatus::Corrupt;
+    uint8_t probe[kLocalProbeSize];
+    uint8_t plain[kLocalProbeSize];
+    size_t got = 0;
+    if (!ReadSome(file, position, probe, sizeof probe, &got) || got != sizeof probe) {
+        return VaultStatus::IoError;
+    }
+    if (!DecipherRecord(probe, plain, sizeof probe)) return VaultStatus::Corrupt;
+    return DecodeLocalHeader(plain, sizeof plain, out);
+}
+
+VaultStatus CheckLocalRecord(CFile& file, const DirectoryInfo& directory,
+                             const CentralHeader& central, LocalEntry* out) {
+    if (!out) return VaultStatus::BadArgument;
+    const uint64_t limit = directory.directoryStart;
+    const uint64_t q = uint64_t(central.localOffset) + directory.prefixBytes;
+
+    LocalHeader h;
+    VaultStatus st = ReadLocalHeader(file, q, limit, &h);
+    if (st != VaultStatus::Ok) return st;
+    if (h.method != central.method) return VaultStatus::Corrupt;
+    if (h.method != kMethodStored && h.method != kMethodDeflate) return VaultStatus::Corrupt;
+    if (!(h.flags & kFlagDescriptor)) {
+        if (h.crc != central.crc || h.compressedSize != central.compressedSize ||
+            h.uncompressedSize != central.uncompressedSize) {
+            return VaultStatus::Corrupt;
+        }
+    }
+    if (h.nameLength != central.nameLength) return VaultStatus::Corrupt;
+
+    const uint64_t len = h.RecordLength();
+    if (len > limit - q || len % kRecordBlock != 0) return VaultStatus::Corrupt;
+    const uint64_t dataStart = q + len;
+    if (central.compressedSize > limit - dataStart) return VaultStatus::Corrupt;
+
+    std::vector<uint8_t> raw(static_cast<size_t>(len));
+    std::vector<uint8_t> plain(static_cast<size_t>(len));
+    size_t got = 0;
+    if (!ReadSome(file, q, raw.data(), raw.size(), &got) || got != raw.size()) {
+        return VaultStatus::IoError;
+    }
+    if (!DecipherRecord(raw.data(), plain.data(), plain.size())) return VaultStatus::Corrupt;
+    LocalRecord rec;
+    st = DecodeLocalRecord(plain.data(), plain.size(), &rec);
+    if (st != VaultStatus::Ok) return st;
+
+    out->record = std::move(rec);
+    out->position = q;
+    out->dataStart = dataStart;
+    return VaultStatus::Ok;
+}
+
+// ---------------------------------------------------------------------------
+
+void CentralDirectoryWalker::Reset(CFile* file, const DirectoryInfo& directory) {
+    m_file = file;
+    m_directory = directory;
+    m_record = CentralRecord();
+    m_started = false;
+    m_valid = false;
+    m_status = VaultStatus::EndOfList;
+    m_index = 0;
+    m_position = directory.directoryStart;
+    m_length = 0;
+}
+
+VaultStatus CentralDirectoryWalker::ReadAt(uint32_t index, uint64_t position) {
+    m_index = index;
+    m_position = position;
+    m_length = 0;
+    uint64_t len = 0;
+    m_status = ReadCentralRecord(*m_file, position, m_directory.DirectoryEnd(), &m_record, &len);
+    m_valid = m_status == VaultStatus::Ok;
+    if (m_valid) {
+        m_length = len;
+    } else {
+        m_record = CentralRecord();
+    }
+    return m_status;
+}
+
+VaultStatus CentralDirectoryWalker::First() {
+    if (!m_file) return VaultStatus::BadArgument;
+    m_started = true;
+    if (m_directory.entryCount == 0) {
+        m_valid = false;
+        m_status = VaultStatus::EndOfList;
+        m_index = 0;
+        m_position = m_directory.directoryStart;
+        return VaultStatus::EndOfList;
+    }
+    return ReadAt(0, m_directory.directoryStart);
+}
+
+VaultStatus CentralDirectoryWalker::Next() {
+    if (!m_file || !m_started) return VaultStatus::BadArgument;
+    if (!m_valid) return m_status;
+    if (uint64_t(m_index) + 1 >= m_directory.entryCount) return VaultStatus::EndOfList;
+    // Records are at least 64 bytes, so the walk always moves forward.
+    return ReadAt(m_index + 1, m_position + m_length);
+}
+
+VaultStatus CentralDirectoryWalker::Seek(uint32_t index) {
+    if (!m_file) return VaultStatus::BadArgument;
+    if (index >= m_directory.entryCount) return VaultStatus::BadArgument;
+    if (!m_valid || index < m_index) {
+        VaultStatus st = First();
+        if (st != VaultStatus::Ok) return st;
+    }
+    while (m_index < index) {
+        VaultStatus st = Next();
+        if (st != VaultStatus::Ok) return st;
+    }
+    return VaultStatus::Ok;
+}
+
+}  // namespace vault
