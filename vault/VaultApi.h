@@ -27,6 +27,10 @@ enum : uint32_t {
     kVaultWrongSize = 0x60000,
     kVaultPartlyUnpacked = 0x70000,
     kVaultWrongKind = 0x80000,       // reader handle given to the writer or the other way
+    // The writer refuses, before writing anything, an entry that the vault
+    // cannot hold: a source of 4 GiB or more, an add that would put an offset
+    // or the directory past 4 GiB, or a 65,536th entry.
+    kVaultTooLarge = 0x90000,
     kVaultNotInitialised = 0x1000000,
     kVaultSeekError = 0x2000000,
     kVaultChangedMind = 0x4000000,
@@ -67,6 +71,9 @@ struct VaultHandle;  // opaque; kind 1 = reader, kind 2 = writer
 VaultHandle* OpenVaultReader(const void* source, uint32_t sourceLength, int sourceType,
                              const char* workingFolder);
 uint32_t ReadEntryInfo(VaultHandle* handle, int index, ZipEntryInfo* info);
+// Kinds 1 and 2: 0x400 when the data cannot be read or inflated or the target
+// cannot be written, 0x700 when the data does not match its CRC-32; kind 2
+// refuses (0x10000) a name that would leave the root folder.
 uint32_t ExtractEntry(VaultHandle* handle, int index, const void* target, uint32_t targetLength,
                       int kind, std::string* outPath);
 bool IsReaderHandle(const VaultHandle* handle);
@@ -85,7 +92,9 @@ uint32_t AddVaultEntry(VaultHandle* handle, const char* name, const void* source
 int FormatVaultWriterResult(uint32_t code, char* buffer, int length);
 
 // Either kind: ends a writer's vault (directory, end record) and frees the
-// handle.
+// handle (also when an exception passes through). The add journal may be
+// deleted only after a writer's close returned 0; otherwise it is what
+// RecoverVault repairs the vault from.
 uint32_t CloseVaultHandle(VaultHandle* handle);
 
 // Called by the writer before every header and data write, so the program

@@ -1,0 +1,413 @@
+// Vault writer: round trips through the reader, the stored layout of the
+// entries it writes, adding to an existing vault, and what it refuses.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "VaultTestUtil.h"
+#include "vault/format/VaultTime.h"
+#include "vault/writer/VaultWriter.h"
+
+using namespace hbtest;
+
+namespace {
+
+struct LimitGuard {
+    LimitGuard(uint64_t bytes, uint32_t entries) { vault::SetWriterLimitsForTest(bytes, entries); }
+    ~LimitGuard() { vault::SetWriterLimitsForTest(0, 0); }
+};
+
+uint32_t AddFile(VaultHandle* w, const char* name, const std::string& path, uint32_t* attrs = nullptr,
+                 uint32_t* offset = nullptr, uint32_t* packed = nullptr) {
+    uint32_t size = 0;
+    return AddVaultEntry(w, name, path.c_str(), 0, kVaultSourcePath, attrs, offset, packed, &size);
+}
+
+FileTime TimeOf(int year, int month, int day, int h, int m, int s) {
+    vault::CalendarTime c;
+    c.year = year; c.month = month; c.day = day; c.hour = h; c.minute = m; c.second = s;
+    FileTime t = 0;
+    vault::FileTimeFromCalendar(c, &t);
+    return t;
+}
+
+}  // namespace
+
+TEST(VaultWriterRoundTrip, FilesFoldersAndMemoryComeBackAsWritten) {
+    TempDir dir("wr_roundtrip");
+    const Bytes text = MakeData(100000, 1, true);
+    const Bytes noise = MakeData(70000, 2, false);
+    const Bytes packed = MakeData(20000, 3, false);
+    ASSERT_TRUE(WriteBytes(dir / "text.txt", text));
+    ASSERT_TRUE(WriteBytes(dir / "noise.bin", noise));
+    ASSERT_TRUE(WriteBytes(dir / "empty.dat", Bytes()));
+    ASSERT_TRUE(WriteBytes(dir / "archive.TGZ", packed));
+
+    const std::string vaultPath = dir / "v.vfo";
+    VaultHandle* w = OpenVaultWriter(vaultPath.c_str(), 0, kVaultSourcePath, nullptr);
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(!IsReaderHandle(w));
+    uint32_t attrs = 0, packedSize = 0;
+    ASSERT_EQ(AddFile(w, "docs\\text.txt", dir / "text.txt"), kVaultOk);
+    ASSERT_EQ(AddFile(w, "noise.bin", dir / "noise.bin"), kVaultOk);
+    ASSERT_EQ(AddFile(w, "empty.dat", dir / "empty.dat"), kVaultOk);
+    ASSERT_EQ(AddFile(w, "archive.TGZ", dir / "archive.TGZ", &attrs, nullptr, &packedSize), kVaultOk);
+    EXPECT_EQ(packedSize, packed.size());
+    ASSERT_EQ(AddVaultEntry(w, "docs", nullptr, 0, kVaultSourceFolder, &attrs, nullptr, nullptr,
+                            nullptr),
+              kVaultOk);
+    EXPECT_EQ(attrs, 0x41C00010u);
+    const Bytes mem = MakeData(3000, 4, true);
+    ASSERT_EQ(AddVaultEntry(w, "mem.txt", mem.data(), 3000, kVaultSourceMemory, &attrs, nullptr,
+                            nullptr, nullptr),
+              kVaultOk);
+    EXPECT_EQ(attrs, 0x80000000u);
+    ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+
+    std::vector<ListedEntry> listed;
+    ASSERT_TRUE(ReadWholeVault(vaultPath, &listed));
+    ASSERT_EQ(listed.size(), 6u);
+    const char* names[] = {"docs/text.txt", "noise.bin", "empty.dat", "archive.TGZ", "docs/", "mem.txt"};
+    const Bytes* datas[] = {&text, &noise, nullptr, &packed, nullptr, &mem};
+    for (size_t i = 0; i < listed.size(); ++i) {
+        SCOPED_TRACE(names[i]);
+        EXPECT_STREQ(listed[i].info.name, names[i]);
+        EXPECT_EQ(listed[i].result, kVaultOk);
+        EXPECT_EQ(listed[i].data, datas[i] ? *datas[i] : Bytes());
+    }
+    EXPECT_EQ(listed[4].info.attributes, 0x90u);
+    EXPECT_LT(listed[0].info.compressedSize, listed[0].info.uncompressedSize * 3 / 4);
+
+    // The stored layout of the special cases.
+    const Bytes image = ReadBytes(vaultPath);
+    const vault::CentralHeader empty = CentralHeaderAt(image, 2);
+    EXPECT_EQ(empty.method, vault::kMethodDeflate);
+    EXPECT_EQ(empty.flags, 2);
+    EXPECT_EQ(empty.uncompressedSize, 0u);
+    EXPECT_EQ(empty.crc, 0u);
+    EXPECT_GT(empty.compressedSize, 0u);  // a stream that inflates to nothing
+    const vault::CentralHeader tgz = CentralHeaderAt(image, 3);
+    EXPECT_EQ(tgz.method, vault::kMethodStored);
+    EXPECT_EQ(tgz.flags, 0);
+    EXPECT_EQ(tgz.compressedSize, packed.size());
+    const vault::CentralHeader folder = CentralHeaderAt(image, 4);
+    EXPECT_EQ(folder.method, vault::kMethodStored);
+    EXPECT_EQ(folder.flags, 0);
+    EXPECT_EQ(folder.externalAttributes, 0x41C00010u);
+    EXPECT_EQ(folder.compressedSize + folder.uncompressedSize + folder.crc, 0u);
+    // The folder has no data: the next local record follows its own directly.
+    EXPECT_EQ(CentralHeaderAt(image, 5).localOffset, folder.localOffset + 64);
+    // Nothing after the end block.
+    const vault::EndRecord end = EndOf(image);
+    EXPECT_EQ(end.entriesTotal, 6);
+    EXPECT_EQ(uint64_t(end.directoryOffset) + end.directorySize + 32, image.size());
+}
+
+TEST(VaultWriterRoundTrip, ManyEntriesKeepOrderAndContent) {
+    TempDir dir("wr_many");
+    std::vector<TestEntry> entries;
+    for (int i = 0; i < 300; ++i) {
+        entries.push_back({"f/" + std::to_string(i) + ".txt", MakeData(i * 7, i, i % 2 == 0)});
+    }
+    BuildVault(dir / "v.vfo", entries);
+    std::vector<ListedEntry> listed;
+    ASSERT_TRUE(ReadWholeVault(dir / "v.vfo", &listed));
+    ASSERT_EQ(listed.size(), entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(listed[i].info.name, entries[i].name);
+        EXPECT_EQ(listed[i].data, entries[i].data);
+        EXPECT_EQ(listed[i].result, kVaultOk);
+    }
+}
+
+TEST(VaultWriterRoundTrip, AttributesAndTimesOfSourceFiles) {
+    TempDir dir("wr_attrs");
+    const std::string ro = dir / "ro.txt";
+    ASSERT_TRUE(WriteBytes(ro, MakeData(100, 5, true)));
+    {
+        CFile f;
+        ASSERT_TRUE(f.Open(ro, CFile::Mode::ReadWriteExisting));
+        // Last written in 1965: the extended timestamp clamps to 1970, same time of day.
+        const FileTime t1965 = TimeOf(1965, 6, 15, 12, 34, 56);
+        ASSERT_TRUE(f.SetTimes(t1965, t1965, t1965));
+    }
+    ASSERT_TRUE(fileio::SetAttributes(ro, kAttrReadOnly));
+
+    // A program: magic 0x54AD, H at 36, one of the signatures at H.
+    Bytes prog(200, 0);
+    prog[0] = 0xAD; prog[1] = 0x54; prog[36] = 64; prog[64] = 'P'; prog[65] = 'E';
+    ASSERT_TRUE(WriteBytes(dir / "tool.exe", prog));
+
+    const std::string vaultPath = dir / "v.vfo";
+    VaultHandle* w = OpenVaultWriter(vaultPath.c_str(), 0, kVaultSourcePath, nullptr);
+    ASSERT_NE(w, nullptr);
+    uint32_t roAttrs = 0, progAttrs = 0;
+    ASSERT_EQ(AddFile(w, "ro.txt", ro, &roAttrs), kVaultOk);
+    ASSERT_EQ(AddFile(w, "tool.exe", dir / "tool.exe", &progAttrs), kVaultOk);
+    ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+    fileio::SetAttributes(ro, 0);
+
+    EXPECT_EQ(roAttrs & 0x01u, 0x01u);
+    EXPECT_EQ(roAttrs & 0x00800000u, 0u);
+    EXPECT_EQ(progAttrs & 0x00400000u, 0x00400000u);
+    EXPECT_EQ(progAttrs & 0x00800000u, 0x00800000u);
+    EXPECT_EQ(roAttrs & 0x00400000u, 0u);
+
+    VaultHandle* r = OpenVaultReader(vaultPath.c_str(), 0, kVaultSourcePath, nullptr);
+    ASSERT_NE(r, nullptr);
+    ZipEntryInfo info;
+    ASSERT_EQ(ReadEntryInfo(r, 0, &info), kVaultOk);
+    EXPECT_EQ(info.attributes & 0x01u, 0x01u);
+    EXPECT_EQ(info.modificationTime, TimeOf(1970, 1, 1, 12, 34, 56));
+    CloseVaultHandle(r);
+}
+
+TEST(VaultWriterExisting, AddingKeepsOldDirectoryFirstAndJournalsTheTail) {
+    TempDir dir("wr_existing");
+    const std::string vaultPath = dir / "v.vfo";
+    const std::string journal = dir / "journal.tmp";
+    BuildVault(vaultPath, {{"a.txt", MakeData(5000, 1, true)}, {"b.bin", MakeData(3000, 2, false)}});
+    const Bytes before = ReadBytes(vaultPath);
+    const vault::EndRecord oldEnd = EndOf(before);
+    const Bytes oldDirectory(before.begin() + oldEnd.directoryOffset,
+                             before.begin() + oldEnd.directoryOffset + oldEnd.directorySize);
+
+    VaultHandle* w = OpenVaultWriter(vaultPath.c_str(), 0, kVaultSourcePath, journal.c_str());
+    ASSERT_NE(w, nullptr);
+    // From the moment the writer opens, the journal can put the vault back.
+    Bytes j0 = ReadBytes(journal);
+    ASSERT_EQ(j0.size(), 4 + oldDirectory.size() + 32);
+    EXPECT_EQ(vault::GetU32(j0.data()), oldEnd.directoryOffset);
+    EXPECT_TRUE(std::equal(j0.begin() + 4, j0.end(), before.begin() + oldEnd.directoryOffset));
+
+    const Bytes c = MakeData(4000, 3, true);
+    uint32_t offset = 0;
+    ASSERT_EQ(AddVaultEntry(w, "c.txt", c.data(), 4000, kVaultSourceMemory, nullptr, &offset,
+                            nullptr, nullptr),
+              kVaultOk);
+    EXPECT_EQ(offset, oldEnd.directoryOffset);
+    ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+
+    const Bytes after = ReadBytes(vaultPath);
+    const vault::EndRecord newEnd = EndOf(after);
+    EXPECT_EQ(newEnd.entriesTotal, 3);
+    EXPECT_TRUE(std::equal(oldDirectory.begin(), oldDirectory.end(),
+                           after.begin() + newEnd.directoryOffset));
+    EXPECT_TRUE(std::equal(before.begin(), before.begin() + oldEnd.directoryOffset, after.begin()));
+    // The journal now holds the new tail: its offset, then everything from
+    // there to the end of the vault.
+    const Bytes j1 = ReadBytes(journal);
+    ASSERT_EQ(j1.size(), 4 + after.size() - newEnd.directoryOffset);
+    EXPECT_EQ(vault::GetU32(j1.data()), newEnd.directoryOffset);
+    EXPECT_TRUE(std::equal(j1.begin() + 4, j1.end(), after.begin() + newEnd.directoryOffset));
+
+    std::vector<ListedEntry> listed;
+    ASSERT_TRUE(ReadWholeVault(vaultPath, &listed));
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_EQ(listed[2].data, c);
+}
+
+TEST(VaultWriterExisting, NewVaultFromMissingOrEmptyFileButNeverFromAnotherFile) {
+    TempDir dir("wr_open");
+    // A file of length 0 becomes a new vault; so does a missing one.
+    ASSERT_TRUE(WriteBytes(dir / "zero.vfo", Bytes()));
+    BuildVault(dir / "zero.vfo", {{"x.txt", MakeData(10, 1, true)}});
+    BuildVault(dir / "missing.vfo", {{"x.txt", MakeData(10, 1, true)}});
+    std::vector<ListedEntry> listed;
+    EXPECT_TRUE(ReadWholeVault(dir / "zero.vfo", &listed));
+    EXPECT_TRUE(ReadWholeVault(dir / "missing.vfo", &listed));
+
+    // Some other file, without an end record, is refused and left alone.
+    const Bytes other = MakeData(5000, 9, false);
+    ASSERT_TRUE(WriteBytes(dir / "other.doc", other));
+    EXPECT_EQ(OpenVaultWriter((dir / "other.doc").c_str(), 0, kVaultSourcePath, nullptr), nullptr);
+    char text[64];
+    FormatVaultWriterResult(1, text, sizeof text);
+    EXPECT_STREQ(text, "Zipfile is corrupt or not a zipfile");
+    EXPECT_EQ(ReadBytes(dir / "other.doc"), other);
+
+    // A folder cannot be opened or created as a vault.
+    EXPECT_EQ(OpenVaultWriter(dir.Path().c_str(), 0, kVaultSourcePath, nullptr), nullptr);
+    EXPECT_EQ(FormatVaultWriterResult(1, nullptr, 0), 25);  // "Couldn't create/open file"
+    EXPECT_EQ(OpenVaultWriter(nullptr, 0, 7, nullptr), nullptr);
+    EXPECT_EQ(OpenVaultWriter(nullptr, 0, kVaultSourceMemory, nullptr), nullptr);
+    FormatVaultWriterResult(1, text, sizeof text);
+    EXPECT_STREQ(text, "Caller: not enough space allocated for memory zipfile");
+}
+
+TEST(VaultWriterRefusals, NamesSourcesAndHandles) {
+    TempDir dir("wr_refuse");
+    const std::string vaultPath = dir / "v.vfo";
+    VaultHandle* w = OpenVaultWriter(vaultPath.c_str(), 0, kVaultSourcePath, nullptr);
+    ASSERT_NE(w, nullptr);
+    const std::string n259(259, 'a'), n260(260, 'a'), f258(258, 'd'), f259(259, 'd');
+    auto addMem = [&](const std::string& name) {
+        return AddVaultEntry(w, name.c_str(), "x", 1, kVaultSourceMemory, nullptr, nullptr, nullptr,
+                             nullptr);
+    };
+    auto addFolder = [&](const std::string& name) {
+        return AddVaultEntry(w, name.c_str(), nullptr, 0, kVaultSourceFolder, nullptr, nullptr,
+                             nullptr, nullptr);
+    };
+    EXPECT_EQ(addMem(n259), kVaultOk);
+    EXPECT_EQ(addMem(n260), kVaultBadArguments);
+    EXPECT_EQ(addFolder(f258), kVaultOk);
+    EXPECT_EQ(addFolder(f259), kVaultBadArguments);
+    EXPECT_EQ(addMem(""), kVaultBadArguments);
+    EXPECT_EQ(AddVaultEntry(w, "x", "x", 1, 9, nullptr, nullptr, nullptr, nullptr),
+              kVaultBadArguments);
+    // A source that cannot be opened fails that add only.
+    EXPECT_EQ(AddFile(w, "gone.txt", dir / "gone.txt"), kVaultNoFile);
+    EXPECT_EQ(addMem("after.txt"), kVaultOk);
+    ZipEntryInfo info;
+    EXPECT_EQ(ReadEntryInfo(w, -1, &info), kVaultWrongKind);
+    EXPECT_EQ(ExtractEntry(w, 0, nullptr, 0, kExtractToMemory, nullptr), kVaultWrongKind);
+    ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+    EXPECT_EQ(AddVaultEntry(nullptr, "x", "x", 1, kVaultSourceMemory, nullptr, nullptr, nullptr,
+                            nullptr),
+              kVaultBadArguments);
+
+    std::vector<ListedEntry> listed;
+    ASSERT_TRUE(ReadWholeVault(vaultPath, &listed));
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_EQ(std::string(listed[1].info.name), f258 + "/");
+    EXPECT_STREQ(listed[2].info.name, "after.txt");
+
+    VaultHandle* r = OpenVaultReader(vaultPath.c_str(), 0, kVaultSourcePath, nullptr);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(AddVaultEntry(r, "x", "x", 1, kVaultSourceMemory, nullptr, nullptr, nullptr, nullptr),
+              kVaultWrongKind);
+    CloseVaultHandle(r);
+}
+
+TEST(VaultWriterRefusals, LimitsAreRefusedBeforeAnythingIsWritten) {
+    TempDir dir("wr_limits");
+    const std::string vaultPath = dir / "v.vfo";
+    BuildVault(vaultPath, {{"a.txt", MakeData(100, 1, true)}});
+
+    // An end record that already counts 65,535 entries: no room for one more.
+    Bytes image = ReadBytes(vaultPath);
+    const size_t endPos = image.size() - 32;
+    vault::PutU16(image.data() + endPos + 8, 0xFFFF);
+    vault::PutU16(image.data() + endPos + 10, 0xFFFF);
+    ASSERT_TRUE(WriteBytes(vaultPath, image));
+    VaultHandle* w = OpenVaultWriter(vaultPath.c_str(), 0, kVaultSourcePath, nullptr);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(AddVaultEntry(w, "b", "b", 1, kVaultSourceMemory, nullptr, nullptr, nullptr, nullptr),
+              kVaultTooLarge);
+    EXPECT_EQ(AddVaultEntry(w, "d", nullptr, 0, kVaultSourceFolder, nullptr, nullptr, nullptr,
+                            nullptr),
+              kVaultTooLarge);
+    ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+    EXPECT_EQ(ReadBytes(vaultPath), image);
+
+    // A byte limit (4 GiB in use, lowered here): an add that could pass it
+    // is refused whole; a smaller one still fits afterwards.
+    const std::string small = dir / "small.vfo";
+    BuildVault(small, {{"a.txt", MakeData(100, 1, true)}});
+    const Bytes smallBefore = ReadBytes(small);
+    const Bytes big = MakeData(8000, 2, false);
+    ASSERT_TRUE(WriteBytes(dir / "big.bin", big));
+    {
+        LimitGuard limit(4096, 0);
+        w = OpenVaultWriter(small.c_str(), 0, kVaultSourcePath, nullptr);
+        ASSERT_NE(w, nullptr);
+        size_t writes = 0;
+        {
+            WriteHookGuard hook([&](size_t) { ++writes; return true; });
+            EXPECT_EQ(AddFile(w, "big.bin", dir / "big.bin"), kVaultTooLarge);
+            EXPECT_EQ(AddVaultEntry(w, "big2", big.data(), static_cast<uint32_t>(big.size()),
+                                    kVaultSourceMemory, nullptr, nullptr, nullptr, nullptr),
+                      kVaultTooLarge);
+        }
+        EXPECT_EQ(writes, 0u);
+        char text[128];
+        FormatVaultWriterResult(1, text, sizeof text);
+        EXPECT_STRNE(text, "unknown zip result code");
+        EXPECT_EQ(AddVaultEntry(w, "tiny", "t", 1, kVaultSourceMemory, nullptr, nullptr, nullptr,
+                                nullptr),
+                  kVaultOk);
+        ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+    }
+    std::vector<ListedEntry> listed;
+    ASSERT_TRUE(ReadWholeVault(small, &listed));
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_TRUE(std::equal(smallBefore.begin(), smallBefore.begin() + EndOf(smallBefore).directoryOffset,
+                           ReadBytes(small).begin()));
+}
+
+namespace {
+int g_pumpCalls = 0;
+void CountPump() { ++g_pumpCalls; }
+}  // namespace
+
+TEST(VaultWriterHooks, MessagePumpRunsBeforeEveryVaultWrite) {
+    TempDir dir("wr_pump");
+    const std::string vaultPath = dir / "v.vfo";
+    const Bytes data = MakeData(60000, 3, false);  // several data writes
+    VaultHandle* w = OpenVaultWriter(vaultPath.c_str(), 0, kVaultSourcePath, nullptr);
+    ASSERT_NE(w, nullptr);
+    g_pumpCalls = 0;
+    int writes = 0;
+    SetVaultMessagePump(&CountPump);
+    {
+        // Each write must find a pump call not yet used by an earlier write.
+        WriteHookGuard hook([&](size_t bytes) {
+            if (bytes > 0) {
+                ++writes;
+                EXPECT_EQ(g_pumpCalls, writes);
+            }
+            return true;
+        });
+        ASSERT_EQ(AddVaultEntry(w, "n.bin", data.data(), static_cast<uint32_t>(data.size()),
+                                kVaultSourceMemory, nullptr, nullptr, nullptr, nullptr),
+                  kVaultOk);
+        ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+    }
+    SetVaultMessagePump(nullptr);
+    EXPECT_GE(writes, 6);  // header, 4+ data pieces, header again, tail
+}
+
+TEST(VaultWriterTargets, MemoryAndHandleTargetsHoldAVault) {
+    TempDir dir("wr_targets");
+    std::vector<uint8_t> block(4096, 0xEE);
+    VaultHandle* w = OpenVaultWriter(block.data(), static_cast<uint32_t>(block.size()),
+                                     kVaultSourceMemory, nullptr);
+    ASSERT_NE(w, nullptr);
+    const Bytes data = MakeData(500, 8, true);
+    ASSERT_EQ(AddVaultEntry(w, "m.txt", data.data(), 500, kVaultSourceMemory, nullptr, nullptr,
+                            nullptr, nullptr),
+              kVaultOk);
+    ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+    // Too small a block: the add fails and later ones report the earlier error.
+    std::vector<uint8_t> tiny(64);
+    w = OpenVaultWriter(tiny.data(), 64, kVaultSourceMemory, nullptr);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(AddVaultEntry(w, "m.txt", data.data(), 500, kVaultSourceMemory, nullptr, nullptr,
+                            nullptr, nullptr),
+              kVaultWriteError);
+    EXPECT_EQ(AddVaultEntry(w, "m.txt", data.data(), 5, kVaultSourceMemory, nullptr, nullptr,
+                            nullptr, nullptr),
+              kVaultPreviousError);
+    CloseVaultHandle(w);
+
+    // A vault written through an open handle, then read from the block above.
+    CFile out;
+    ASSERT_TRUE(out.Open(dir / "h.vfo", CFile::Mode::CreateReadWrite));
+    w = OpenVaultWriter(&out, 0, kVaultSourceHandle, nullptr);
+    ASSERT_NE(w, nullptr);
+    ASSERT_EQ(AddVaultEntry(w, "m.txt", data.data(), 500, kVaultSourceMemory, nullptr, nullptr,
+                            nullptr, nullptr),
+              kVaultOk);
+    ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+    out.Close();
+    const Bytes fromHandle = ReadBytes(dir / "h.vfo");
+    ASSERT_LE(fromHandle.size(), block.size());
+    ASSERT_TRUE(WriteBytes(dir / "m.vfo", Bytes(block.begin(), block.begin() + fromHandle.size())));
+    for (const char* name : {"h.vfo", "m.vfo"}) {
+        std::vector<ListedEntry> listed;
+        ASSERT_TRUE(ReadWholeVault(dir / name, &listed)) << name;
+        ASSERT_EQ(listed.size(), 1u);
+        EXPECT_EQ(listed[0].data, data);
+    }
+}

@@ -1,0 +1,508 @@
+#include "vault/writer/VaultWriter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <zlib.h>
+
+#include "vault/format/VaultEntryRules.h"
+#include "vault/format/VaultScan.h"
+#include "vault/format/VaultTime.h"
+#include "vault/reader/VaultHandleImpl.h"
+
+namespace vault {
+
+namespace {
+
+constexpr size_t kChunk = 16384;
+constexpr int kDeflateLevel = 8;
+constexpr int kDeflateMemLevel = 8;
+
+uint32_t g_lastWriterResult = kVaultOk;
+VaultMessagePump g_pump = nullptr;
+uint64_t g_maxVaultBytes = kMaxVaultBytes;
+uint32_t g_maxEntries = kMaxVaultEntries;
+
+// The most raw DEFLATE can make of n bytes (stored blocks and their
+// headers), with room to spare.
+uint64_t DeflateBound(uint64_t n) { return n + (n >> 12) + (n >> 14) + (n >> 25) + 64; }
+
+std::vector<uint8_t> JournalBytes(uint32_t offset, const std::vector<uint8_t>& tail) {
+    std::vector<uint8_t> out(4 + tail.size());
+    PutU32(out.data(), offset);
+    if (!tail.empty()) std::memcpy(out.data() + 4, tail.data(), tail.size());
+    return out;
+}
+
+// Frees the deflate state however the add ends, an exception included.
+struct DeflateGuard {
+    z_stream z{};
+    bool live = false;
+    ~DeflateGuard() {
+        if (live) deflateEnd(&z);
+    }
+};
+
+}  // namespace
+
+void SetWriterLimitsForTest(uint64_t maxVaultBytes, uint32_t maxEntries) {
+    g_maxVaultBytes = maxVaultBytes ? maxVaultBytes : kMaxVaultBytes;
+    g_maxEntries = maxEntries ? maxEntries : kMaxVaultEntries;
+}
+
+void PumpVaultMessages() {
+    if (g_pump) g_pump();
+}
+
+bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
+    const std::string temp = path + ".new";
+    bool ok;
+    {
+        CFile f;
+        ok = f.Open(temp, CFile::Mode::CreateWrite) && f.Write(bytes.data(), bytes.size()) &&
+             f.Flush();
+    }
+    ok = ok && fileio::Rename(temp, path);
+    if (!ok) fileio::Remove(temp);
+    return ok;
+}
+
+// The source of one entry.
+struct VaultWriter::Source {
+    CFile owned;               // opened by the writer (path sources)
+    CFile* file = nullptr;     // file or handle source
+    const uint8_t* memory = nullptr;
+    uint64_t memoryLength = 0;
+    uint64_t memoryPos = 0;
+    int64_t expected = -1;     // expected size, -1 when unknown
+    bool folder = false;       // no data at all
+
+    // Reads up to len bytes; false on a read error.
+    bool Read(uint8_t* buffer, size_t len, size_t* got) {
+        *got = 0;
+        if (file) return file->Read(buffer, len, got);
+        const uint64_t n = std::min<uint64_t>(len, memoryLength - memoryPos);
+        if (n) std::memcpy(buffer, memory + memoryPos, static_cast<size_t>(n));
+        memoryPos += n;
+        *got = static_cast<size_t>(n);
+        return true;
+    }
+};
+
+bool VaultWriter::OutWrite(const void* data, size_t len) {
+    if (m_toFile) return m_out.Write(data, len);
+    if (m_memoryPos > m_memoryLength || len > m_memoryLength - m_memoryPos) {
+        m_error = kVaultMemorySize;
+        return false;
+    }
+    std::memcpy(m_memory + m_memoryPos, data, len);
+    m_memoryPos += len;
+    return true;
+}
+
+bool VaultWriter::OutSeek(uint64_t pos) {
+    if (!m_seekable) return false;
+    if (m_toFile) return m_out.Seek(pos);
+    if (pos > m_memoryLength) return false;
+    m_memoryPos = pos;
+    return true;
+}
+
+uint64_t VaultWriter::DirectoryBytes() const { return m_oldDirectory.size() + m_centralBytes; }
+
+std::vector<uint8_t> VaultWriter::BuildTail(uint64_t directoryOffset) const {
+    std::vector<uint8_t> tail;
+    tail.reserve(static_cast<size_t>(DirectoryBytes() + kEndBlockSize));
+    tail.insert(tail.end(), m_oldDirectory.begin(), m_oldDirectory.end());
+    for (const auto& record : m_central) tail.insert(tail.end(), record.begin(), record.end());
+    EndRecord end;
+    const uint16_t count = static_cast<uint16_t>(m_oldCount + m_central.size());
+    end.entriesOnDisk = end.entriesTotal = count;
+    end.directorySize = static_cast<uint32_t>(DirectoryBytes());
+    end.directoryOffset = static_cast<uint32_t>(directoryOffset);
+    const auto block = EncodeEndRecord(end);
+    tail.insert(tail.end(), block.begin(), block.end());
+    return tail;
+}
+
+uint32_t VaultWriter::Open(const void* target, uint32_t targetLength, int targetType,
+                           const char* journal) {
+    switch (targetType) {
+        case kVaultSourcePath:
+            return OpenPath(static_cast<const char*>(target), journal);
+        case kVaultSourceHandle: {
+            const CFile* given = static_cast<const CFile*>(target);
+            if (!given || !given->Duplicate(&m_out)) return kVaultNoDuplicate;
+            m_toFile = true;
+            FileInfo info;
+            m_seekable = m_out.GetInfo(&info) && info.isDiskFile;
+            if (m_seekable && !m_out.Tell(&m_base)) return kVaultSeekError;
+            if (m_base > g_maxVaultBytes) return kVaultTooLarge;
+            return kVaultOk;
+        }
+        case kVaultSourceMemory:
+            if (targetLength == 0) return kVaultMemorySize;
+            m_memoryLength = targetLength;
+            if (target) {
+                m_memory = static_cast<uint8_t*>(const_cast<void*>(target));
+            } else {
+                m_ownedMemory.reset(new (std::nothrow) uint8_t[targetLength]);
+                if (!m_ownedMemory) return kVaultNoMemory;
+                m_memory = m_ownedMemory.get();
+            }
+            return kVaultOk;
+        default:
+            return kVaultBadArguments;
+    }
+}
+
+uint32_t VaultWriter::OpenPath(const char* path, const char* journal) {
+    if (!path || !*path) return kVaultBadArguments;
+    m_toFile = true;
+    std::vector<uint8_t> oldTail;  // what the journal has to put back
+    EndRecord emptyEnd;
+    if (m_out.Open(path, CFile::Mode::ReadWriteExisting)) {
+        uint64_t size = 0;
+        if (!m_out.Size(&size)) return kVaultReadError;
+        if (size > 0) {
+            // Only a vault with a valid end record is added to; anything
+            // else could be some other file that must not be overwritten.
+            DirectoryInfo dir;
+            const VaultStatus st = LocateDirectory(m_out, &dir);
+            if (st == VaultStatus::IoError) return kVaultReadError;
+            if (st != VaultStatus::Ok || dir.prefixBytes != 0) return kVaultCorrupt;
+            m_base = dir.end.directoryOffset;
+            m_oldCount = dir.end.entriesTotal;
+            m_oldDirectory.resize(dir.end.directorySize);
+            if (!m_oldDirectory.empty() &&
+                !m_out.ReadAt(m_base, m_oldDirectory.data(), m_oldDirectory.size())) {
+                return kVaultReadError;
+            }
+            oldTail = m_oldDirectory;
+            const auto block = EncodeEndRecord(dir.end);
+            oldTail.insert(oldTail.end(), block.begin(), block.end());
+        }
+    } else if (!m_out.Open(path, CFile::Mode::CreateReadWrite)) {
+        return kVaultNoFile;
+    }
+    if (oldTail.empty()) {
+        const auto block = EncodeEndRecord(emptyEnd);
+        oldTail.assign(block.begin(), block.end());
+    }
+
+    // The journal must describe the vault as it stands before the first byte
+    // goes into it. Without a journal the writes go straight to the vault; a
+    // journal left from something else must then not survive to be applied.
+    if (journal && *journal) {
+        m_journalPath = journal;
+        m_journalActive = ReplaceFileAtomically(
+            m_journalPath, JournalBytes(static_cast<uint32_t>(m_base), oldTail));
+        if (!m_journalActive) fileio::Remove(m_journalPath);
+    }
+    if (!m_out.Seek(m_base)) return kVaultSeekError;
+    return kVaultOk;
+}
+
+uint32_t VaultWriter::Add(const char* name, const void* source, uint32_t sourceLength,
+                          int sourceType, uint32_t* outAttributes, uint32_t* outLocalOffset,
+                          uint32_t* outCompressedSize, uint32_t* outUncompressedSize) {
+    if (m_ended) return kVaultEnded;
+    if (m_error != kVaultOk) return kVaultPreviousError;
+    if (!name || !*name) return kVaultBadArguments;
+    if (sourceType < kVaultSourceHandle || sourceType > kVaultSourceFolder) {
+        return kVaultBadArguments;
+    }
+    const bool isFolder = sourceType == kVaultSourceFolder;
+    const std::string entryName = NormalizeEntryName(name, isFolder);
+    if (entryName.size() > kMaxNameLength) return kVaultBadArguments;
+    if (uint64_t(m_oldCount) + m_central.size() + 1 > g_maxEntries) return kVaultTooLarge;
+    const uint16_t method = ChooseMethod(entryName, isFolder);
+
+    // Open the source and take its attributes, size and times.
+    Source src;
+    uint32_t external = kExternalMemoryData;
+    FileTime now = fileio::CurrentTime();
+    FileTime writeTime = now, accessTime = now, creationTime = now;
+    switch (sourceType) {
+        case kVaultSourcePath:
+        case kVaultSourceHandle: {
+            if (!source) return kVaultBadArguments;
+            if (sourceType == kVaultSourcePath) {
+                if (!src.owned.Open(static_cast<const char*>(source), CFile::Mode::Read)) {
+                    return kVaultNoFile;
+                }
+                src.file = &src.owned;
+            } else {
+                src.file = const_cast<CFile*>(static_cast<const CFile*>(source));
+            }
+            FileInfo info;
+            if (!src.file->GetInfo(&info)) return kVaultNoFile;
+            if (info.isDiskFile) {
+                if (info.size > kMaxVaultBytes) return kVaultTooLarge;
+                const bool program = IsProgramFile(*src.file, info.size);
+                external = BuildExternalAttributes(info.attributes,
+                                                   (info.attributes & kAttrDirectory) != 0, program);
+                src.expected = static_cast<int64_t>(info.size);
+                writeTime = info.writeTime;
+                accessTime = info.accessTime;
+                creationTime = info.creationTime;
+                if (!src.file->Seek(0)) return kVaultNoFile;
+            } else if (sourceLength != 0) {
+                src.expected = sourceLength;
+            }
+            break;
+        }
+        case kVaultSourceMemory:
+            if (!source && sourceLength > 0) return kVaultBadArguments;
+            src.memory = static_cast<const uint8_t*>(source);
+            src.memoryLength = sourceLength;
+            src.expected = sourceLength;
+            break;
+        case kVaultSourceFolder:
+            external = kExternalFolder;
+            src.expected = 0;
+            src.folder = true;
+            break;
+    }
+
+    LocalRecord local;
+    local.name = entryName;
+    local.header.method = method;
+    local.header.flags = kFlagDescriptor | (method == kMethodDeflate ? kFlagDeflateLevel : 0);
+    const DosDateTime dos = DosFromFileTime(writeTime);
+    local.header.dosDate = dos.date;
+    local.header.dosTime = dos.time;
+    local.header.compressedSize =
+        (method == kMethodStored && src.expected >= 0) ? static_cast<uint32_t>(src.expected) : 0;
+    local.header.uncompressedSize = src.expected >= 0 ? static_cast<uint32_t>(src.expected) : 0;
+    const uint32_t unixWrite = UnixTimeFromFileTime(writeTime);
+    local.extra = BuildLocalTimestamp(unixWrite, UnixTimeFromFileTime(accessTime),
+                                      UnixTimeFromFileTime(creationTime));
+    std::vector<uint8_t> localBytes;
+    if (EncodeLocalRecord(local, &localBytes) != VaultStatus::Ok) return kVaultBadArguments;
+
+    CentralRecord central;
+    central.name = entryName;
+    central.extra = BuildCentralTimestamp(unixWrite);
+    std::vector<uint8_t> centralProbe;
+    if (EncodeCentralRecord(central, &centralProbe) != VaultStatus::Ok) return kVaultBadArguments;
+
+    // Refuse, before anything is written, an entry whose records, data or
+    // resulting directory would not fit below the limit.
+    const uint64_t start = m_base + m_writeCount;
+    const uint64_t known = src.expected >= 0 ? static_cast<uint64_t>(src.expected) : 0;
+    const uint64_t dataBound = method == kMethodDeflate ? DeflateBound(known) : known;
+    const uint64_t tailBytes = DirectoryBytes() + centralProbe.size() + kEndBlockSize;
+    if (start + localBytes.size() + dataBound + tailBytes > g_maxVaultBytes) return kVaultTooLarge;
+
+    if (m_seekable && !OutSeek(start)) {
+        m_error = kVaultSeekError;
+        return kVaultSeekError;
+    }
+    PumpVaultMessages();
+    if (!OutWrite(localBytes.data(), localBytes.size())) return kVaultWriteError;
+
+    uint32_t crc = 0;
+    uint64_t bytesRead = 0, compressed = 0;
+    const uint32_t dataResult = WriteData(src, method, start + localBytes.size() + tailBytes, &crc,
+                                          &bytesRead, &compressed);
+    src.owned.Close();
+    if (dataResult != kVaultOk) return dataResult;
+
+    local.header.crc = crc;
+    local.header.compressedSize = static_cast<uint32_t>(compressed);
+    local.header.uncompressedSize = static_cast<uint32_t>(bytesRead);
+    uint64_t entryBytes = localBytes.size() + compressed;
+    if (m_seekable) {
+        local.header.flags &= static_cast<uint16_t>(~kFlagDescriptor);
+        if (EncodeLocalRecord(local, &localBytes) != VaultStatus::Ok) return kVaultBadArguments;
+        if (!OutSeek(start)) {
+            m_error = kVaultSeekError;
+            return kVaultSeekError;
+        }
+        PumpVaultMessages();
+        if (!OutWrite(localBytes.data(), localBytes.size())) return kVaultWriteError;
+        if (!OutSeek(start + entryBytes)) {
+            m_error = kVaultSeekError;
+            return kVaultSeekError;
+        }
+    } else {
+        if (method == kMethodStored && src.expected >= 0 &&
+            compressed != static_cast<uint64_t>(src.expected)) {
+            m_error = kVaultChangedMind;
+            return kVaultChangedMind;
+        }
+        DataDescriptor dd;
+        dd.crc = crc;
+        dd.compressedSize = static_cast<uint32_t>(compressed);
+        dd.uncompressedSize = static_cast<uint32_t>(bytesRead);
+        const auto bytes = EncodeDataDescriptor(dd);
+        PumpVaultMessages();
+        if (!OutWrite(bytes.data(), bytes.size())) return kVaultWriteError;
+        entryBytes += bytes.size();
+    }
+
+    central.header.flags = local.header.flags;
+    central.header.method = method;
+    central.header.dosDate = dos.date;
+    central.header.dosTime = dos.time;
+    central.header.crc = crc;
+    central.header.compressedSize = local.header.compressedSize;
+    central.header.uncompressedSize = local.header.uncompressedSize;
+    central.header.externalAttributes = external;
+    central.header.localOffset = static_cast<uint32_t>(start);
+    std::vector<uint8_t> centralBytes;
+    if (EncodeCentralRecord(central, &centralBytes) != VaultStatus::Ok) return kVaultBadArguments;
+
+    // Only a complete entry counts; a failed one is overwritten by the next
+    // entry or the directory.
+    m_writeCount += entryBytes;
+    m_centralBytes += centralBytes.size();
+    m_central.push_back(std::move(centralBytes));
+
+    if (outAttributes) *outAttributes = external;
+    if (outLocalOffset) *outLocalOffset = static_cast<uint32_t>(start);
+    if (outCompressedSize) *outCompressedSize = local.header.compressedSize;
+    if (outUncompressedSize) *outUncompressedSize = local.header.uncompressedSize;
+    return kVaultOk;
+}
+
+uint32_t VaultWriter::WriteData(Source& src, uint16_t method, uint64_t reserved, uint32_t* crcOut,
+                                uint64_t* bytesRead, uint64_t* compressed) {
+    *crcOut = 0;
+    if (src.folder) return kVaultOk;
+    std::vector<uint8_t> in(kChunk), out(kChunk);
+    uint32_t crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
+    // Whatever the source turns out to hold, the vault stays below its limit:
+    // reserved counts everything but the data (records, directory, end).
+    const uint64_t room = g_maxVaultBytes - std::min(g_maxVaultBytes, reserved);
+    auto put = [&](const uint8_t* data, size_t len) -> uint32_t {
+        if (*compressed + len > room) return kVaultTooLarge;
+        PumpVaultMessages();
+        if (!OutWrite(data, len)) return kVaultWriteError;
+        *compressed += len;
+        return kVaultOk;
+    };
+
+    DeflateGuard deflater;
+    if (method == kMethodDeflate) {
+        if (deflateInit2(&deflater.z, kDeflateLevel, Z_DEFLATED, -MAX_WBITS, kDeflateMemLevel,
+                         Z_DEFAULT_STRATEGY) != Z_OK) {
+            return kVaultWriteError;
+        }
+        deflater.live = true;
+    }
+    bool atEnd = false;
+    while (!atEnd) {
+        size_t got = 0;
+        if (!src.Read(in.data(), in.size(), &got)) return kVaultWriteError;
+        atEnd = got == 0;
+        if (got) {
+            crc = static_cast<uint32_t>(crc32(crc, in.data(), static_cast<uInt>(got)));
+            *bytesRead += got;
+            if (*bytesRead > 0xFFFFFFFFull) return kVaultTooLarge;
+        }
+        if (method == kMethodStored) {
+            if (got) {
+                const uint32_t rc = put(in.data(), got);
+                if (rc != kVaultOk) return rc;
+            }
+            continue;
+        }
+        z_stream& z = deflater.z;
+        z.next_in = in.data();
+        z.avail_in = static_cast<uInt>(got);
+        const int flush = atEnd ? Z_FINISH : Z_NO_FLUSH;
+        int zrc;
+        do {
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            zrc = deflate(&z, flush);
+            if (zrc == Z_STREAM_ERROR) return kVaultWriteError;
+            const size_t have = out.size() - z.avail_out;
+            if (have) {
+                const uint32_t rc = put(out.data(), have);
+                if (rc != kVaultOk) return rc;
+            }
+        } while (z.avail_out == 0);
+        if (atEnd && zrc != Z_STREAM_END) return kVaultWriteError;
+    }
+    *crcOut = crc;
+    return kVaultOk;
+}
+
+uint32_t VaultWriter::End() {
+    if (m_ended) return m_endResult;
+    m_ended = true;
+    const uint64_t directoryOffset = m_base + m_writeCount;
+    const std::vector<uint8_t> tail = BuildTail(directoryOffset);
+
+    // The new tail goes into the journal first, replacing the old one in one
+    // step; should that fail, the old journal still describes the vault as it
+    // was before the add, which is just as complete.
+    if (m_journalActive) {
+        ReplaceFileAtomically(m_journalPath,
+                              JournalBytes(static_cast<uint32_t>(directoryOffset), tail));
+    }
+    m_endResult = kVaultOk;
+    if (m_seekable && !OutSeek(directoryOffset)) {
+        m_endResult = kVaultWriteError;
+        return m_endResult;
+    }
+    PumpVaultMessages();
+    if (!OutWrite(tail.data(), tail.size())) {
+        m_endResult = kVaultWriteError;
+        return m_endResult;
+    }
+    if (m_toFile && m_seekable) {
+        // Bytes of a failed add may lie beyond the new end; they must not be
+        // taken for part of the vault.
+        uint64_t size = 0;
+        const uint64_t end = directoryOffset + tail.size();
+        if (!m_out.Size(&size) || (size > end && !m_out.Truncate(end)) || !m_out.Flush()) {
+            m_endResult = kVaultWriteError;
+        }
+    }
+    return m_endResult;
+}
+
+uint32_t CloseWriter(VaultWriter& writer) {
+    g_lastWriterResult = writer.End();
+    return g_lastWriterResult;
+}
+
+}  // namespace vault
+
+// ---------------------------------------------------------------------------
+// Public writer API.
+
+using vault::g_lastWriterResult;
+
+VaultHandle* OpenVaultWriter(const void* target, uint32_t targetLength, int targetType,
+                             const char* journalPath) {
+    std::unique_ptr<VaultHandle> handle(new VaultHandle);
+    handle->kind = kHandleKindWriter;
+    handle->writer.reset(new vault::VaultWriter);
+    g_lastWriterResult = handle->writer->Open(target, targetLength, targetType, journalPath);
+    if (g_lastWriterResult != kVaultOk) return nullptr;
+    return handle.release();
+}
+
+uint32_t AddVaultEntry(VaultHandle* handle, const char* name, const void* source,
+                       uint32_t sourceLength, int sourceType, uint32_t* outAttributes,
+                       uint32_t* outLocalOffset, uint32_t* outCompressedSize,
+                       uint32_t* outUncompressedSize) {
+    uint32_t rc;
+    if (!handle) rc = kVaultBadArguments;
+    else if (handle->kind != kHandleKindWriter) rc = kVaultWrongKind;
+    else rc = handle->writer->Add(name, source, sourceLength, sourceType, outAttributes,
+                                  outLocalOffset, outCompressedSize, outUncompressedSize);
+    g_lastWriterResult = rc;
+    return rc;
+}
+
+int FormatVaultWriterResult(uint32_t code, char* buffer, int length) {
+    return vault::CopyResultText(code == 1 ? g_lastWriterResult : code, buffer, length);
+}
+
+void SetVaultMessagePump(VaultMessagePump pump) { vault::g_pump = pump; }
