@@ -1,0 +1,43 @@
+// The few operating-system services the vault tool needs beyond the file
+// layer: folder listings, path identity, full paths and console state. One
+// implementation per platform; no platform header is included here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace hbcli {
+
+enum class NodeKind {
+    File,          // a regular file
+    Folder,        // a real folder
+    FolderLink,    // a symbolic link or junction to a folder (not followed)
+    Other,         // device, pipe, socket, dangling link
+};
+
+struct FolderItem {
+    std::string name;  // leaf name only
+    NodeKind kind = NodeKind::Other;
+};
+
+// The entries of a folder, "." and ".." left out, in no particular order.
+// False when the folder cannot be read.
+bool ListFolder(const std::string& path, std::vector<FolderItem>* items);
+
+// The kind of path itself; symbolic links given by the user are followed.
+// False when it does not exist or cannot be examined.
+bool ClassifyPath(const std::string& path, NodeKind* kind);
+
+// True when both paths name the same existing file.
+bool SameFile(const std::string& a, const std::string& b);
+
+// An absolute form of path with "." and ".." components resolved and
+// separators made uniform.
+std::string FullPath(const std::string& path);
+
+bool StderrIsTerminal();
+// Switches the process's standard output to binary (no newline
+// translation); nothing to do outside Windows.
+void SetStdoutBinary();
+
+}  // namespace hbcli

@@ -1,0 +1,90 @@
+// POSIX side of the tool's platform services.
+#include "cli/ToolPlatform.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "vault/fileio/FileIo.h"
+
+namespace hbcli {
+
+namespace {
+
+NodeKind KindOf(const struct stat& st) {
+    if (S_ISREG(st.st_mode)) return NodeKind::File;
+    if (S_ISDIR(st.st_mode)) return NodeKind::Folder;
+    return NodeKind::Other;
+}
+
+}  // namespace
+
+bool ListFolder(const std::string& path, std::vector<FolderItem>* items) {
+    items->clear();
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) return false;
+    std::string base = path;
+    if (!base.empty() && base.back() != '/') base += '/';
+    while (struct dirent* d = ::readdir(dir)) {
+        if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
+        FolderItem item;
+        item.name = d->d_name;
+        struct stat st;
+        std::string full = base + item.name;
+        if (::lstat(full.c_str(), &st) != 0) {
+            item.kind = NodeKind::Other;
+        } else if (S_ISLNK(st.st_mode)) {
+            struct stat target;
+            if (::stat(full.c_str(), &target) != 0) item.kind = NodeKind::Other;
+            else if (S_ISDIR(target.st_mode)) item.kind = NodeKind::FolderLink;
+            else item.kind = KindOf(target);
+        } else {
+            item.kind = KindOf(st);
+        }
+        items->push_back(std::move(item));
+    }
+    ::closedir(dir);
+    return true;
+}
+
+bool ClassifyPath(const std::string& path, NodeKind* kind) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    *kind = KindOf(st);
+    return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+std::string FullPath(const std::string& path) {
+    std::string whole = path;
+    if (whole.empty() || whole[0] != '/') whole = fileio::CurrentFolder() + "/" + whole;
+    std::vector<std::string> parts;
+    size_t i = 0;
+    while (i <= whole.size()) {
+        size_t j = whole.find('/', i);
+        if (j == std::string::npos) j = whole.size();
+        std::string part = whole.substr(i, j - i);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        i = j + 1;
+    }
+    std::string out;
+    for (const std::string& p : parts) out += "/" + p;
+    return out.empty() ? "/" : out;
+}
+
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
+
+void SetStdoutBinary() {}
+
+}  // namespace hbcli

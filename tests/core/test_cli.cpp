@@ -1,0 +1,394 @@
+// hollowbox-vault driven in-process: add/list/extract/cat round trips,
+// stored names, usage errors, skipped sources, check, unsafe names and
+// journal recovery.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/ToolPlatform.h"
+#include "cli/VaultTool.h"
+#include "vault/VaultApi.h"
+#include "vault/fileio/FileIo.h"
+#include "vault/format/VaultTime.h"
+
+namespace {
+
+struct ToolRun {
+    int rc = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun RunTool(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"hollowbox-vault"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    std::ostringstream out, err;
+    ToolRun r;
+    r.rc = VaultToolMain(static_cast<int>(all.size()), argv.data(), out, err);
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+void RemoveTree(const std::string& path) {
+    std::vector<hbcli::FolderItem> items;
+    if (fileio::IsDirectory(path) && hbcli::ListFolder(path, &items)) {
+        for (const hbcli::FolderItem& i : items) RemoveTree(path + fileio::Separator() + i.name);
+    }
+    fileio::Remove(path);
+}
+
+std::string ReadAll(const std::string& path) {
+    CFile f;
+    uint64_t size = 0;
+    if (!f.Open(path, CFile::Mode::Read) || !f.Size(&size)) return "<missing>";
+    std::string s(static_cast<size_t>(size), '\0');
+    if (size && !f.ReadAt(0, &s[0], s.size())) return "<unreadable>";
+    return s;
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+    CFile f;
+    ASSERT_TRUE(f.Open(path, CFile::Mode::CreateWrite)) << path;
+    ASSERT_TRUE(f.Write(bytes.data(), bytes.size()));
+}
+
+// Every entry name of a vault, in directory order, read straight from the
+// reader.
+std::vector<std::string> VaultNames(const std::string& vault) {
+    std::vector<std::string> names;
+    VaultHandle* h = OpenVaultReader(vault.c_str(), 0, kVaultSourcePath, "");
+    ZipEntryInfo info;
+    if (h && ReadEntryInfo(h, -1, &info) == kVaultOk) {
+        int n = info.index;
+        for (int i = 0; i < n; ++i) {
+            if (ReadEntryInfo(h, i, &info) == kVaultOk) names.push_back(info.name);
+        }
+    }
+    if (h) CloseVaultHandle(h);
+    return names;
+}
+
+// A vault written directly through the writer, entries from memory.
+void MakeVault(const std::string& vault, const std::vector<std::pair<std::string, std::string>>& entries,
+               const std::string& journal) {
+    VaultHandle* w = OpenVaultWriter(vault.c_str(), 0, kVaultSourcePath, journal.c_str());
+    ASSERT_NE(w, nullptr);
+    for (const auto& e : entries) {
+        uint32_t a, o, c, u;
+        ASSERT_EQ(AddVaultEntry(w, e.first.c_str(), e.second.data(), static_cast<uint32_t>(e.second.size()),
+                                kVaultSourceMemory, &a, &o, &c, &u),
+                  kVaultOk)
+            << e.first;
+    }
+    ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+    fileio::Remove(journal);
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static unsigned counter = 0;
+        m_root = fileio::TempFolder() + "hb_cli_" + std::to_string(fileio::TickCount()) + "_" +
+                 std::to_string(++counter);
+        ASSERT_TRUE(fileio::MakeDirectoryChain(m_root));
+        m_vault = Path("test.vfo");
+        m_journal = Path("journal.tmp");
+    }
+    void TearDown() override { RemoveTree(m_root); }
+
+    std::string Path(const std::string& relative) const {
+        std::string p = m_root;
+        for (char c : std::string(1, fileio::Separator()) + relative) p += (c == '/') ? fileio::Separator() : c;
+        return p;
+    }
+
+    // src/Docs/{a.txt, empty/, sub/b.bin}; a.txt with a known write time.
+    void MakeTree() {
+        ASSERT_TRUE(fileio::MakeDirectoryChain(Path("src/Docs/sub")));
+        ASSERT_TRUE(fileio::MakeDirectoryChain(Path("src/Docs/empty")));
+        WriteAll(Path("src/Docs/a.txt"), m_text);
+        m_binary.clear();
+        for (int i = 0; i < 70000; ++i) m_binary += static_cast<char>((i * 7919) % 256);
+        m_binary += "\r\n\n\r\0\x1a";
+        WriteAll(Path("src/Docs/sub/b.bin"), m_binary);
+        CFile f;
+        ASSERT_TRUE(f.Open(Path("src/Docs/a.txt"), CFile::Mode::ReadWriteExisting));
+        ASSERT_TRUE(f.SetTimes(m_time, m_time, m_time));
+    }
+
+    ToolRun Add(const std::vector<std::string>& paths) {
+        std::vector<std::string> args = {"add", "--journal", m_journal, m_vault};
+        args.insert(args.end(), paths.begin(), paths.end());
+        return RunTool(args);
+    }
+
+    std::string m_root, m_vault, m_journal;
+    std::string m_text = "first line\nsecond line\n";
+    std::string m_binary;
+    // 2021-05-06 07:08:09 UTC
+    FileTime m_time = vault::FileTimeFromUnixTime(1620284889u);
+};
+
+TEST_F(CliTest, AddedTreeComesBackThroughListExtractAndCat) {
+    MakeTree();
+    ToolRun add = Add({Path("src/Docs")});
+    ASSERT_EQ(add.rc, 0) << add.err;
+    EXPECT_FALSE(fileio::Exists(m_journal)) << "journal removed after a good add";
+
+    ToolRun list = RunTool({"list", m_vault});
+    ASSERT_EQ(list.rc, 0) << list.err;
+    EXPECT_NE(list.out.find("Docs/sub/b.bin"), std::string::npos);
+    EXPECT_NE(list.out.find(std::to_string(m_binary.size())), std::string::npos);
+    EXPECT_NE(list.out.find("2021-05-06 07:08:09"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("Deflate"), std::string::npos);
+    EXPECT_NE(list.out.find("5 entries"), std::string::npos) << list.out;
+
+    ToolRun extract = RunTool({"extract", m_vault, "-d", Path("out")});
+    ASSERT_EQ(extract.rc, 0) << extract.err;
+    EXPECT_EQ(ReadAll(Path("out/Docs/a.txt")), m_text);
+    EXPECT_EQ(ReadAll(Path("out/Docs/sub/b.bin")), m_binary);
+    EXPECT_TRUE(fileio::IsDirectory(Path("out/Docs/empty")));
+    FileInfo info;
+    ASSERT_TRUE(fileio::GetInfo(Path("out/Docs/a.txt"), &info));
+    EXPECT_EQ(info.writeTime, m_time);
+
+    ToolRun cat = RunTool({"cat", m_vault, "Docs/sub/b.bin"});
+    ASSERT_EQ(cat.rc, 0) << cat.err;
+    EXPECT_EQ(cat.out, m_binary);
+
+    // Only the named folder, and an existing file is not overwritten without -o.
+    ToolRun some = RunTool({"extract", m_vault, "Docs/sub", "-d", Path("part")});
+    ASSERT_EQ(some.rc, 0) << some.err;
+    EXPECT_EQ(ReadAll(Path("part/Docs/sub/b.bin")), m_binary);
+    EXPECT_FALSE(fileio::Exists(Path("part/Docs/a.txt")));
+    WriteAll(Path("part/Docs/sub/b.bin"), "mine");
+    EXPECT_EQ(RunTool({"extract", m_vault, "Docs/sub/b.bin", "-d", Path("part")}).rc, 1);
+    EXPECT_EQ(ReadAll(Path("part/Docs/sub/b.bin")), "mine");
+    EXPECT_EQ(RunTool({"extract", "-o", m_vault, "Docs/sub/b.bin", "-d", Path("part")}).rc, 0);
+    EXPECT_EQ(ReadAll(Path("part/Docs/sub/b.bin")), m_binary);
+}
+
+TEST_F(CliTest, NamesAreRelativeToTheGivenPathsParentWithFoldersFirst) {
+    MakeTree();
+    ASSERT_EQ(Add({Path("src/Docs"), Path("src/Docs/sub/b.bin") + "x"}).rc, 1);
+    ASSERT_EQ(Add({Path("src/Docs/sub/")}).rc, 0);
+    std::vector<std::string> expected = {"Docs/", "Docs/a.txt", "Docs/empty/", "Docs/sub/", "Docs/sub/b.bin",
+                                         "sub/",  "sub/b.bin"};
+    EXPECT_EQ(VaultNames(m_vault), expected);
+
+    // A single file is stored under its own name; adding it again is refused.
+    WriteAll(Path("src/single.txt"), "x");
+    ASSERT_EQ(Add({Path("src/single.txt")}).rc, 0);
+    ToolRun again = Add({Path("src/single.txt")});
+    EXPECT_EQ(again.rc, 1);
+    EXPECT_NE(again.err.find("already in the vault"), std::string::npos);
+    EXPECT_EQ(VaultNames(m_vault).back(), "single.txt");
+    EXPECT_EQ(VaultNames(m_vault).size(), expected.size() + 1);
+}
+
+TEST_F(CliTest, MissingSourceIsReportedAndTheRestAdded) {
+    MakeTree();
+    const std::string missing = Path("src/nothing-here");
+    ToolRun r = Add({missing, Path("src/Docs/a.txt")});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
+    EXPECT_EQ(VaultNames(m_vault), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(RunTool({"check", m_vault}).rc, 0);
+}
+
+TEST_F(CliTest, VaultInsideTheAddedTreeIsNotAddedToItself) {
+    MakeTree();
+    m_vault = Path("src/Docs/self.vfo");
+    ASSERT_EQ(Add({Path("src/Docs/a.txt")}).rc, 0);
+    ToolRun r = Add({Path("src/Docs")});
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.err.find("self.vfo"), std::string::npos) << "the skip is mentioned";
+    EXPECT_EQ(VaultNames(m_vault).size(), 6u) << "a.txt and the five of Docs, without self.vfo";
+    for (const std::string& n : VaultNames(m_vault)) EXPECT_EQ(n.find("self.vfo"), std::string::npos);
+    EXPECT_EQ(RunTool({"check", m_vault}).rc, 0);
+}
+
+TEST_F(CliTest, UsageErrorsExitWithTwo) {
+    EXPECT_EQ(RunTool({}).rc, 2);
+    EXPECT_EQ(RunTool({"frobnicate"}).rc, 2);
+    EXPECT_EQ(RunTool({"list"}).rc, 2);
+    EXPECT_EQ(RunTool({"list", "a", "b"}).rc, 2);
+    EXPECT_EQ(RunTool({"add", m_vault}).rc, 2);
+    EXPECT_EQ(RunTool({"extract", m_vault}).rc, 2) << "-d is required";
+    EXPECT_EQ(RunTool({"extract", m_vault, "-d"}).rc, 2);
+    EXPECT_EQ(RunTool({"cat", m_vault}).rc, 2);
+    EXPECT_EQ(RunTool({"check", "--bogus", m_vault}).rc, 2);
+    EXPECT_FALSE(fileio::Exists(m_vault));
+
+    ToolRun help = RunTool({"--help"});
+    EXPECT_EQ(help.rc, 0);
+    EXPECT_NE(help.out.find("extract"), std::string::npos);
+    for (const char* c : {"list", "add", "extract", "cat", "check", "recover"}) {
+        ToolRun h = RunTool({c, "--help"});
+        EXPECT_EQ(h.rc, 0) << c;
+        EXPECT_NE(h.out.find(std::string("hollowbox-vault ") + c), std::string::npos) << c;
+    }
+}
+
+TEST_F(CliTest, MissingOrForeignVaultIsAFailureNamingTheFile) {
+    ToolRun r = RunTool({"list", m_vault});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find(m_vault), std::string::npos);
+    WriteAll(m_vault, std::string(300, 'z'));
+    EXPECT_EQ(RunTool({"list", m_vault}).rc, 1);
+    EXPECT_EQ(RunTool({"check", m_vault}).rc, 1);
+    ToolRun add = Add({m_vault});
+    EXPECT_EQ(add.rc, 1);
+    EXPECT_EQ(ReadAll(m_vault), std::string(300, 'z')) << "a file that is not a vault is left alone";
+}
+
+TEST_F(CliTest, EmptyVaultListsAndChecksAsEmpty) {
+    MakeVault(m_vault, {}, m_journal);
+    ToolRun list = RunTool({"list", m_vault});
+    EXPECT_EQ(list.rc, 0) << list.err;
+    EXPECT_NE(list.out.find("0 entries"), std::string::npos);
+    EXPECT_EQ(RunTool({"check", m_vault}).rc, 0);
+}
+
+TEST_F(CliTest, CheckPassesAGoodVaultAndNamesAFlippedDataByte) {
+    const std::string stored(5000, 's');
+    std::string text;
+    for (int i = 0; i < 2000; ++i) text += "line " + std::to_string(i) + "\n";
+    MakeVault(m_vault, {{"keep.txt", text}, {"pack.gz", stored}, {"tail.txt", text}}, m_journal);
+    ToolRun good = RunTool({"check", m_vault});
+    ASSERT_EQ(good.rc, 0) << good.err;
+    EXPECT_NE(good.out.find("3 entries"), std::string::npos);
+
+    // pack.gz is stored: its data starts right after its 32-byte-padded
+    // local record (30 + 7 + 17 = 54 -> 64 bytes).
+    VaultHandle* h = OpenVaultReader(m_vault.c_str(), 0, kVaultSourcePath, "");
+    ZipEntryInfo info;
+    ASSERT_EQ(ReadEntryInfo(h, 1, &info), kVaultOk);
+    CloseVaultHandle(h);
+    ASSERT_STREQ(info.name, "pack.gz");
+    {
+        CFile f;
+        ASSERT_TRUE(f.Open(m_vault, CFile::Mode::ReadWriteExisting));
+        const uint64_t at = info.localOffset + 64 + 100;
+        char c = 0;
+        ASSERT_TRUE(f.ReadAt(at, &c, 1));
+        c = static_cast<char>(c ^ 0x01);
+        ASSERT_TRUE(f.Seek(at) && f.Write(&c, 1));
+    }
+    ToolRun bad = RunTool({"check", m_vault});
+    EXPECT_EQ(bad.rc, 1);
+    EXPECT_NE(bad.err.find("first: entry 1 \"pack.gz\": CRC-32 mismatch"), std::string::npos) << bad.err;
+    EXPECT_EQ(bad.err.find("keep.txt"), std::string::npos) << "good entries are not blamed";
+
+    // Extraction refuses the damaged entry and leaves no partial file.
+    ToolRun ex = RunTool({"extract", m_vault, "-d", Path("out")});
+    EXPECT_EQ(ex.rc, 1);
+    EXPECT_FALSE(fileio::Exists(Path("out/pack.gz")));
+    EXPECT_FALSE(fileio::Exists(Path("out/pack.gz.hbpart")));
+    EXPECT_EQ(ReadAll(Path("out/tail.txt")), text);
+    EXPECT_EQ(RunTool({"cat", m_vault, "pack.gz"}).rc, 1);
+}
+
+TEST_F(CliTest, ExtractRefusesNamesThatLeaveTheTargetFolder) {
+    const std::vector<std::string> unsafe = {"../evil1.txt", "a/../../evil2.txt", "/evil3.txt", "C:/evil4.txt",
+                                             "CON",          "sub/nul.txt",       "x/. ./evil5.txt"};
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (const std::string& n : unsafe) entries.push_back({n, "bad"});
+    entries.push_back({"ok/fine.txt", "good"});
+    MakeVault(m_vault, entries, m_journal);
+    ASSERT_EQ(VaultNames(m_vault).size(), entries.size());
+
+    const std::string target = Path("deep/target");
+    ToolRun r = RunTool({"extract", m_vault, "-d", target});
+    EXPECT_EQ(r.rc, 1);
+    for (const std::string& n : unsafe) EXPECT_NE(r.err.find("\"" + n + "\": refused"), std::string::npos) << n;
+    EXPECT_EQ(ReadAll(Path("deep/target/ok/fine.txt")), "good");
+    EXPECT_FALSE(fileio::Exists(Path("deep/evil1.txt")));
+    EXPECT_FALSE(fileio::Exists(Path("evil2.txt")));
+    EXPECT_FALSE(fileio::Exists(Path("deep/target/sub")));
+    std::vector<hbcli::FolderItem> items;
+    ASSERT_TRUE(hbcli::ListFolder(target, &items));
+    EXPECT_EQ(items.size(), 1u) << "only ok/ was created";
+}
+
+// Cuts the vault back to where its directory was and leaves a journal, as an
+// add does that stops between writing the journal and copying it over.
+void LoseDirectoryTail(const std::string& vault, const std::string& journal) {
+    std::string j = ReadAll(journal);
+    ASSERT_GE(j.size(), 36u);
+    uint32_t offset = static_cast<uint8_t>(j[0]) | static_cast<uint8_t>(j[1]) << 8 |
+                      static_cast<uint8_t>(j[2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(j[3])) << 24;
+    CFile f;
+    ASSERT_TRUE(f.Open(vault, CFile::Mode::ReadWriteExisting));
+    ASSERT_TRUE(f.Truncate(offset));
+}
+
+TEST_F(CliTest, RecoverPutsTheJournalBackAndAddRepairsFirst) {
+    MakeVault(m_vault, {{"one.txt", "1"}}, m_journal);
+    VaultHandle* w = OpenVaultWriter(m_vault.c_str(), 0, kVaultSourcePath, m_journal.c_str());
+    uint32_t a, o, c, u;
+    ASSERT_EQ(AddVaultEntry(w, "two.txt", "22", 2, kVaultSourceMemory, &a, &o, &c, &u), kVaultOk);
+    ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+    LoseDirectoryTail(m_vault, m_journal);
+    EXPECT_EQ(RunTool({"list", m_vault}).rc, 1);
+
+    ToolRun r = RunTool({"recover", m_vault, "--journal", m_journal});
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("recovered"), std::string::npos);
+    EXPECT_FALSE(fileio::Exists(m_journal));
+    EXPECT_EQ(VaultNames(m_vault), (std::vector<std::string>{"one.txt", "two.txt"}));
+    EXPECT_EQ(RunTool({"recover", m_vault, "--journal", m_journal}).rc, 0) << "nothing to do";
+
+    // The same damage, repaired by add before it writes.
+    w = OpenVaultWriter(m_vault.c_str(), 0, kVaultSourcePath, m_journal.c_str());
+    ASSERT_EQ(AddVaultEntry(w, "three.txt", "333", 3, kVaultSourceMemory, &a, &o, &c, &u), kVaultOk);
+    ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+    LoseDirectoryTail(m_vault, m_journal);
+    WriteAll(Path("four.txt"), "4444");
+    ASSERT_EQ(Add({Path("four.txt")}).rc, 0);
+    EXPECT_EQ(VaultNames(m_vault), (std::vector<std::string>{"one.txt", "two.txt", "three.txt", "four.txt"}));
+    EXPECT_EQ(RunTool({"check", m_vault}).rc, 0);
+}
+
+TEST_F(CliTest, JournalOfAnotherVaultIsNeverApplied) {
+    const std::string other = Path("other.vfo");
+    MakeVault(other, {{"o1.txt", "other one"}}, m_journal);
+    VaultHandle* w = OpenVaultWriter(other.c_str(), 0, kVaultSourcePath, m_journal.c_str());
+    uint32_t a, o, c, u;
+    ASSERT_EQ(AddVaultEntry(w, "o2.txt", "other two", 9, kVaultSourceMemory, &a, &o, &c, &u), kVaultOk);
+    ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+    const std::string journal = ReadAll(m_journal);
+
+    // A healthy vault: add refuses to overwrite the other vault's journal.
+    MakeVault(m_vault, {{"mine.txt", "mine, and longer than the other"}}, Path("j2.tmp"));
+    WriteAll(Path("new.txt"), "new");
+    ToolRun add = Add({Path("new.txt")});
+    EXPECT_EQ(add.rc, 1);
+    EXPECT_NE(add.err.find("another vault"), std::string::npos) << add.err;
+    EXPECT_EQ(ReadAll(m_journal), journal);
+    EXPECT_EQ(VaultNames(m_vault), std::vector<std::string>{"mine.txt"});
+
+    // A damaged vault: recover does not write the other vault's tail into it.
+    CFile f;
+    ASSERT_TRUE(f.Open(m_vault, CFile::Mode::ReadWriteExisting));
+    uint64_t size = 0;
+    ASSERT_TRUE(f.Size(&size) && f.Truncate(size - 32));
+    f.Close();
+    const std::string damaged = ReadAll(m_vault);
+    EXPECT_EQ(RunTool({"recover", m_vault, "--journal", m_journal}).rc, 1);
+    EXPECT_EQ(ReadAll(m_vault), damaged);
+    EXPECT_EQ(ReadAll(m_journal), journal);
+
+    // Its own vault takes it.
+    LoseDirectoryTail(other, m_journal);
+    EXPECT_EQ(RunTool({"recover", other, "--journal", m_journal}).rc, 0);
+    EXPECT_EQ(VaultNames(other), (std::vector<std::string>{"o1.txt", "o2.txt"}));
+}
+
+}  // namespace
