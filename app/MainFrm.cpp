@@ -1,0 +1,155 @@
+#include "app/MainFrm.h"
+
+#include <dbt.h>
+
+#include <vector>
+
+#include "app/RovErarodApp.h"
+#include "app/RovErarodView.h"
+#include "resources/resource.h"
+
+namespace {
+
+const UINT kIndicators[] = {
+    0,  // message pane
+    ID_INDICATOR_FREE, ID_INDICATOR_TIME, ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL,
+};
+
+}  // namespace
+
+CMainFrame::CMainFrame(CRovErarodDoc* doc) : m_pDoc(doc) {
+  OnCommand(ID_APP_EXIT, [this] { PostMessage(WM_CLOSE); });
+}
+
+CMainFrame::~CMainFrame() = default;
+
+const char* CMainFrame::GetFrameClassName() const { return CRovErarodApp::kFrameClass; }
+
+bool CMainFrame::OnCreateClient() {
+  m_pListView = new CRovErarodView(m_pDoc);  // deletes itself with its window
+  if (!m_pListView->CreateView(m_hWnd)) {
+    delete m_pListView;
+    m_pListView = nullptr;
+    return false;
+  }
+  m_pView = m_pListView;
+  return true;
+}
+
+int CMainFrame::OnCreate(CREATESTRUCTA* cs) {
+  if (CFrameWnd::OnCreate(cs) == -1) return -1;
+
+  if (!m_wndToolBar.Create(m_hWnd,
+                           WS_CHILD | WS_VISIBLE | CCS_TOP | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS,
+                           kToolBarId) ||
+      !m_wndToolBar.LoadToolBar(IDR_TOOLBAR))
+    return -1;
+  m_wndToolBar.SetImageStrips(IDB_TOOLBAR, IDB_TOOLBAR_HOT);
+  m_pToolBar = &m_wndToolBar;
+
+  if (!m_wndStatusBar.Create(m_hWnd, WS_CHILD | WS_VISIBLE | CCS_BOTTOM | SBARS_SIZEGRIP,
+                             kStatusBarId) ||
+      !m_wndStatusBar.SetIndicators(kIndicators, sizeof(kIndicators) / sizeof(kIndicators[0])))
+    return -1;
+  m_pStatusBar = &m_wndStatusBar;
+  SetMessagePrompt(0);
+
+  DetectOsKind();
+  bool narrowSystem = m_nOsKind == 3 || m_nOsKind == 4;
+  m_wndStatusBar.SetPaneInfo(1, ID_INDICATOR_FREE, !narrowSystem, narrowSystem ? 300 : 0);
+  m_wndStatusBar.SetPaneInfo(2, ID_INDICATOR_TIME, false, 150);
+
+  char own[MAX_PATH] = {0};
+  ::GetModuleFileNameA(nullptr, own, MAX_PATH);
+  SetWindowText(MakeTitle(GetFileVersionText(own)));
+
+  ::SetWindowPos(m_hWnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  return 0;
+}
+
+void CMainFrame::InitialUpdate() {
+  if (m_pListView) m_pListView->OnInitialUpdate();
+  RecalcLayout();
+  OnIdleUpdate();
+}
+
+std::string CMainFrame::MakeTitle(const std::string& fileVersion) {
+  std::string version = fileVersion;
+  for (size_t at = version.find(", "); at != std::string::npos; at = version.find(", ", at + 1))
+    version.replace(at, 2, ".");
+  return "Hollowbox (" + FormatString(LoadResString(IDS_VERSION).c_str(), version.c_str()) + ")";
+}
+
+std::string CMainFrame::GetFileVersionText(const char* path) {
+  DWORD ignored = 0;
+  DWORD size = ::GetFileVersionInfoSizeA(path, &ignored);
+  if (size == 0) return std::string();
+  std::vector<char> info(size + 1, 0);
+  if (!::GetFileVersionInfoA(path, 0, size, info.data())) return std::string();
+  WORD* translation = nullptr;
+  UINT length = 0;
+  if (!::VerQueryValueA(info.data(), "\\VarFileInfo\\Translation",
+                        reinterpret_cast<void**>(&translation), &length) ||
+      !translation || length < 4)
+    return std::string();
+  std::string key = FormatString("\\StringFileInfo\\%04x%04x\\FileVersion", translation[0],
+                                 translation[1]);
+  char* value = nullptr;
+  if (!::VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length) ||
+      !value)
+    return std::string();
+  char buffer[260] = {0};
+  lstrcpynA(buffer, value, sizeof(buffer));
+  return buffer;
+}
+
+int CMainFrame::ClassifyOs(const OSVERSIONINFOA& v) {
+  switch (v.dwPlatformId) {
+    case VER_PLATFORM_WIN32s:
+      return 1;
+    case VER_PLATFORM_WIN32_WINDOWS:
+      if (v.dwMinorVersion == 0) return 2;
+      return v.dwMinorVersion < 90 ? 3 : 4;
+    case VER_PLATFORM_WIN32_NT:
+      if (v.dwMajorVersion == 3 || v.dwMajorVersion == 4) return 5;
+      if (v.dwMajorVersion == 5 && v.dwMinorVersion == 0 && v.dwBuildNumber <= 2195) return 6;
+      if (v.dwMajorVersion == 6) return 8;
+      return 7;
+    default:
+      return 0;
+  }
+}
+
+void CMainFrame::DetectOsKind() {
+  OSVERSIONINFOA v{};
+  v.dwOSVersionInfoSize = sizeof(v);  // 148 bytes
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  if (!::GetVersionExA(&v)) return;
+#pragma GCC diagnostic pop
+  int kind = ClassifyOs(v);
+  if (kind != 0) m_nOsKind = kind;
+}
+
+int CMainFrame::IsDiskPresent() const {
+  const std::string& disk = GetApp().m_strDisk;
+  DWORD mask = ::GetLogicalDrives();
+  for (int i = 2; i < 32; ++i) {
+    if (!(mask & (1u << i))) continue;
+    char drive[8];
+    wsprintfA(drive, "%c:", 'A' + i);
+    char root[8];
+    wsprintfA(root, "%c:\\", 'A' + i);
+    if (::GetDriveTypeA(root) == DRIVE_REMOVABLE && disk == drive) return 1;
+  }
+  return 0;
+}
+
+LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_DEVICECHANGE) {
+    if (wp == DBT_DEVICEREMOVECOMPLETE && !IsDiskPresent() && m_pListView)
+      m_pListView->OnCmdMsg(ID_LOGIN);
+    return TRUE;
+  }
+  return CFrameWnd::WindowProc(msg, wp, lp);
+}

@@ -1,0 +1,52 @@
+// The program's only top-level window: menu, toolbar, status bar, the list
+// view, and the watch for removal of the logged-in disk.
+#pragma once
+
+#include <string>
+
+#include "framework/Controls.h"
+#include "framework/FrameWnd.h"
+
+class CRovErarodDoc;
+class CRovErarodView;
+
+class CMainFrame : public CFrameWnd {
+public:
+  explicit CMainFrame(CRovErarodDoc* doc);
+  ~CMainFrame() override;
+
+  // Runs the view's initial update (after the frame was created).
+  void InitialUpdate();
+
+  // 1 when the logged-in disk (m_strDisk) is a present removable drive C:..Z:.
+  int IsDiskPresent() const;
+  // The FileVersion text of a file's version resource ("" when there is none).
+  static std::string GetFileVersionText(const char* path);
+  // The title made from a FileVersion text: "Hollowbox (Version:3.2.1.72)".
+  static std::string MakeTitle(const std::string& fileVersion);
+  // Classifies the running system (0 until it ran, then 1..8).
+  void DetectOsKind();
+  // Classification of a version record.
+  static int ClassifyOs(const OSVERSIONINFOA& info);
+  int GetOsKind() const { return m_nOsKind; }
+
+  CRovErarodView* GetView() const { return m_pListView; }
+  CToolBar& GetToolBar() { return m_wndToolBar; }
+  CStatusBar& GetStatusBar() { return m_wndStatusBar; }
+
+  static const UINT kToolBarId = 0xE800;
+  static const UINT kStatusBarId = 0xE801;
+
+protected:
+  const char* GetFrameClassName() const override;
+  int OnCreate(CREATESTRUCTA* cs) override;
+  bool OnCreateClient() override;
+  LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
+
+private:
+  CRovErarodDoc* m_pDoc;
+  CRovErarodView* m_pListView = nullptr;
+  CToolBar m_wndToolBar;
+  CStatusBar m_wndStatusBar;
+  int m_nOsKind = 0;
+};

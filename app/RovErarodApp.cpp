@@ -1,0 +1,252 @@
+#include "app/RovErarodApp.h"
+
+#include <ole2.h>
+
+#include "app/MainFrm.h"
+#include "app/RovErarodDoc.h"
+#include "device/DeviceLibrary.h"
+#include "device/DiskLoginDlg.h"
+#include "framework/MessageBox.h"
+#include "resources/resource.h"
+
+const char CRovErarodApp::kRelaunchMarker[] = "FromAP";
+const char CRovErarodApp::kFrameClass[] = "DIVizClass";
+
+CRovErarodApp& GetApp() { return *static_cast<CRovErarodApp*>(HbGetApp()); }
+
+size_t PathNameOffset(const std::string& path) {
+  size_t after = 0;
+  const char* begin = path.c_str();
+  for (const char* p = begin; *p;) {
+    if (*p == '\\') after = static_cast<size_t>(p - begin) + 1;
+    const char* next = ::CharNextA(p);
+    p = next > p ? next : p + 1;
+  }
+  return after;
+}
+
+namespace {
+
+std::string ModulePath() {
+  char path[MAX_PATH] = {0};
+  DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return std::string(path, n < MAX_PATH ? n : 0);
+}
+
+}  // namespace
+
+CRovErarodApp::CRovErarodApp() = default;
+CRovErarodApp::~CRovErarodApp() = default;
+
+int CRovErarodApp::ShowMessageBox(HWND owner, const std::string& text, const std::string& caption,
+                                  UINT style) {
+  return HbMessageBox(owner, text, caption, style);
+}
+
+bool CRovErarodApp::RelaunchFromTemp() {
+  char temp[MAX_PATH] = {0};
+  DWORD n = ::GetTempPathA(MAX_PATH, temp);
+  if (n == 0 || n >= MAX_PATH) return false;
+  std::string own = ModulePath();
+  if (own.empty()) return false;
+  std::string target = std::string(temp) + own.substr(PathNameOffset(own));
+  // Fails harmlessly when a running copy holds the target: that one is started.
+  ::CopyFileA(own.c_str(), target.c_str(), FALSE);
+
+  // The path is quoted, so that a temporary folder with blanks reaches the
+  // copy whole and the copy's command line is exactly the marker.
+  std::string cmd = "\"" + target + "\" " + kRelaunchMarker;
+  STARTUPINFOA si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_SHOW;
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessA(target.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &si, &pi))
+    return false;
+  ::CloseHandle(pi.hThread);
+  ::CloseHandle(pi.hProcess);
+  return true;
+}
+
+BOOL CRovErarodApp::InitInstance() {
+  // 1. The dialog font: the menu font at 12 pixels.
+  NONCLIENTMETRICSA ncm{};
+  ncm.cbSize = 340;  // the size without iPaddedBorderWidth: accepted by every system
+  if (::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, ncm.cbSize, &ncm, 0)) {
+    LOGFONTA lf = ncm.lfMenuFont;
+    lf.lfHeight = -12;
+    m_fontDialog.Reset(::CreateFontIndirectA(&lf));
+  }
+  // 2.
+  ::OleInitialize(nullptr);
+
+  // 3. Anything but exactly the marker: run from a copy in the temporary folder.
+  if (m_strCmdLine != kRelaunchMarker) {
+    RelaunchFromTemp();
+    return FALSE;
+  }
+  // 4.
+  m_bRelaunched = 1;
+
+  // 5. One main window only.
+  if (HWND other = ::FindWindowA(kFrameClass, nullptr)) {
+    if (::IsIconic(other)) ::ShowWindow(other, SW_RESTORE);
+    ::SetForegroundWindow(other);
+    return FALSE;
+  }
+
+  // 6. The device library beside this copy.
+  std::string own = ModulePath();
+  std::string library = own.substr(0, PathNameOffset(own)) + "udll.dll";
+  ExtractResourceToFile(library.c_str(), IDR_UDLL, "UDLL");
+  m_strDeviceLibraryPath = library;
+
+  // 7., 8. First login.
+  m_strDisk.clear();
+  m_strPassword.clear();
+  {
+    CDiskLoginDlg dlg;
+    if (dlg.DoModal() == IDOK) {
+      m_strDisk = dlg.GetDisk();
+      m_strPassword = dlg.GetPassword();
+    }
+  }
+  // 9.
+  if (m_strDisk.empty()) return FALSE;
+
+  // 10.
+  int refuse = 0;
+  CheckSecurityArea(&refuse);
+  if (refuse) {
+    ShowMessageBox(nullptr, LoadResString(IDS_SECURITY_AREA), LoadResString(IDS_ERROR_CAPTION),
+                   MB_ICONHAND);
+    return FALSE;
+  }
+
+  // 11.-15.
+  if (!RegisterFrameClass()) return FALSE;
+  if (!CreateMainWindow()) return FALSE;
+  m_pFrame->ShowWindow(SW_SHOW);
+  m_pFrame->UpdateWindow();
+  ::SetForegroundWindow(m_pFrame->m_hWnd);
+  return TRUE;
+}
+
+bool CRovErarodApp::CreateMainWindow() {
+  m_pDoc.reset(new CRovErarodDoc);
+  m_pFrame.reset(new CMainFrame(m_pDoc.get()));
+  m_pMainWnd = m_pFrame.get();
+  if (!m_pFrame->LoadFrame(IDR_MAINFRAME, WS_OVERLAPPEDWINDOW)) {
+    m_pMainWnd = nullptr;
+    return false;
+  }
+  m_pFrame->InitialUpdate();
+  return true;
+}
+
+bool CRovErarodApp::RegisterFrameClass() {
+  HICON icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
+  return CWnd::RegisterPlainClass(kFrameClass, CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS, icon,
+                                  ::LoadCursorA(nullptr, IDC_ARROW),
+                                  reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
+}
+
+void CRovErarodApp::CheckSecurityArea(int* refuse) {
+  *refuse = 0;
+  CDeviceLibrary library;
+  UDLL_HANDLE handle = library.UDLL_CreateCUSBDevice();
+  if (handle == 0) return;
+  if (library.UDLL_DeviceExist(handle) != 0 &&
+      library.SelectDiskDrive(handle, m_strDisk.c_str(), 0)) {
+    if (library.UDLL_GetDeviceState(handle) & UDLL_STATE_UNSUPPORTED) *refuse = 1;
+  }
+  library.UDLL_DestroyCUSBDevice(handle);
+  library.Release();
+}
+
+int CRovErarodApp::ExtractResourceToFile(const char* path, UINT id, const char* type) {
+  HMODULE mod = ::GetModuleHandleA(nullptr);
+  HRSRC res = ::FindResourceA(mod, MAKEINTRESOURCEA(id), type);
+  if (!res) return 0;
+  DWORD size = ::SizeofResource(mod, res);
+  if (size == 0) return 0;
+  HGLOBAL loaded = ::LoadResource(mod, res);
+  if (!loaded) return 0;
+  const void* data = ::LockResource(loaded);
+  if (!data) {
+    ::FreeResource(loaded);
+    return 0;
+  }
+  int result = 0;
+  HANDLE file = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    DWORD written = 0;
+    if (::WriteFile(file, data, size, &written, nullptr) && written == size) {
+      ::CloseHandle(file);
+      result = 1;
+    } else {
+      ::CloseHandle(file);
+      ::DeleteFileA(path);
+    }
+  }
+  ::FreeResource(loaded);
+  return result;
+}
+
+void CRovErarodApp::WriteSelfDeleteScript() {
+  std::string exe = ModulePath();
+  size_t slash = PathNameOffset(exe);
+  if (exe.empty() || slash == 0) return;
+  std::string folder = exe.substr(0, slash - 1);
+  std::string script = folder + "\\DelQV.bat";
+
+  CFileHandle file(::CreateFileA(script.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.IsValid()) return;
+  std::string text = FormatString("@echo off\r\n:Repeat\r\ndel \"%s\"\r\nif exist \"%s\" goto Repeat\r\n",
+                                  exe.c_str(), exe.c_str());
+  // The folder goes when it is empty, but never the temporary folder itself,
+  // which other programs rely on.
+  char temp[MAX_PATH] = {0};
+  DWORD n = ::GetTempPathA(MAX_PATH, temp);
+  std::string tempFolder(temp, n < MAX_PATH ? n : 0);
+  if (!tempFolder.empty() && tempFolder.back() == '\\') tempFolder.pop_back();
+  if (lstrcmpiA(tempFolder.c_str(), folder.c_str()) != 0)
+    text += FormatString("rmdir \"%s\"\r\n", folder.c_str());
+  text += FormatString("del \"%s\"\r\n", script.c_str());
+  DWORD written = 0;
+  ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  file.Reset();
+
+  // Quoted: a temporary folder with blanks must not split the script's path.
+  std::string cmd = "\"" + script + "\"";
+  STARTUPINFOA si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE,
+                        CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr, "\\", &si, &pi))
+    return;
+  // Let this process finish before the script does real work.
+  ::SetThreadPriority(pi.hThread, THREAD_PRIORITY_IDLE);
+  ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+  ::SetPriorityClass(::GetCurrentProcess(), HIGH_PRIORITY_CLASS);
+  ::CloseHandle(pi.hProcess);
+  ::ResumeThread(pi.hThread);
+  ::CloseHandle(pi.hThread);
+}
+
+int CRovErarodApp::ExitInstance() {
+  ::OleUninitialize();
+  // The main window is gone; its view gave back the device library.
+  m_pMainWnd = nullptr;
+  m_pFrame.reset();
+  m_pDoc.reset();
+  if (!m_strDeviceLibraryPath.empty()) ::DeleteFileA(m_strDeviceLibraryPath.c_str());
+  if (m_bRelaunched == 1) WriteSelfDeleteScript();
+  m_fontDialog.Reset();
+  return CWinApp::ExitInstance();
+}

@@ -1,0 +1,81 @@
+#include "framework/WinApp.h"
+
+#include <algorithm>
+
+#include "framework/FrameWnd.h"
+
+namespace {
+CWinApp* g_pApp = nullptr;
+}
+
+CWinApp* HbGetApp() { return g_pApp; }
+
+CWinApp::CWinApp() { g_pApp = this; }
+
+CWinApp::~CWinApp() {
+  if (g_pApp == this) g_pApp = nullptr;
+}
+
+std::string CWinApp::CommandTail(const char* cmd) {
+  if (!cmd) return std::string();
+  const char* p = cmd;
+  if (*p == '"') {
+    ++p;
+    while (*p && *p != '"') ++p;
+    if (*p == '"') ++p;
+  } else {
+    while (*p && *p != ' ' && *p != '\t') ++p;
+  }
+  while (*p == ' ' || *p == '\t') ++p;
+  return std::string(p);
+}
+
+void CWinApp::RemoveModeless(HWND dlg) {
+  m_modeless.erase(std::remove(m_modeless.begin(), m_modeless.end(), dlg), m_modeless.end());
+}
+
+bool CWinApp::PreTranslateMessage(MSG* msg) {
+  if (auto* frame = dynamic_cast<CFrameWnd*>(m_pMainWnd)) {
+    if (frame->PreTranslateMessage(msg)) return true;
+  }
+  for (HWND dlg : m_modeless) {
+    if (::IsWindow(dlg) && ::IsDialogMessageA(dlg, msg)) return true;
+  }
+  return false;
+}
+
+bool CWinApp::OnIdle(long count) {
+  if (count > 0) return false;
+  if (auto* frame = dynamic_cast<CFrameWnd*>(m_pMainWnd)) frame->OnIdleUpdate();
+  return false;
+}
+
+int CWinApp::Run() {
+  MSG msg{};
+  long idleCount = 0;
+  bool idle = true;
+  for (;;) {
+    while (idle && !::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+      if (!OnIdle(idleCount++)) idle = false;
+    }
+    BOOL r = ::GetMessageA(&msg, nullptr, 0, 0);
+    if (r == 0 || r == -1) break;
+    if (!PreTranslateMessage(&msg)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageA(&msg);
+    }
+    // Painting does not change what the commands look like.
+    if (msg.message != WM_PAINT && msg.message != 0x0118) {
+      idle = true;
+      idleCount = 0;
+    }
+  }
+  m_nExitCode = static_cast<int>(msg.wParam);
+  return m_nExitCode;
+}
+
+int CWinApp::WinMainEntry() {
+  m_strCmdLine = CommandTail(::GetCommandLineA());
+  if (InitInstance()) Run();
+  return ExitInstance();
+}

@@ -1,0 +1,190 @@
+#include "framework/Wnd.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+const char kWndProp[] = "HbFrameworkWnd";
+
+// The CWnd whose window is being created on this thread.
+thread_local CWnd* t_pWndInit = nullptr;
+thread_local HHOOK t_hCbtHook = nullptr;
+
+}  // namespace
+
+std::string LoadResString(UINT id) {
+  // LoadStringW with a zero length returns a pointer into the resource.
+  const wchar_t* p = nullptr;
+  int len = ::LoadStringW(::GetModuleHandleA(nullptr), id, reinterpret_cast<LPWSTR>(&p), 0);
+  if (len <= 0 || !p) return std::string();
+  int n = ::WideCharToMultiByte(CP_ACP, 0, p, len, nullptr, 0, nullptr, nullptr);
+  std::string s(static_cast<size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, p, len, &s[0], n, nullptr, nullptr);
+  return s;
+}
+
+std::string FormatString(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  va_list ap2;
+  va_copy(ap2, ap);
+  int n = std::vsnprintf(nullptr, 0, fmt, ap);
+  va_end(ap);
+  std::string s;
+  if (n > 0) {
+    std::vector<char> buf(static_cast<size_t>(n) + 1);
+    std::vsnprintf(buf.data(), buf.size(), fmt, ap2);
+    s.assign(buf.data(), static_cast<size_t>(n));
+  }
+  va_end(ap2);
+  return s;
+}
+
+bool CCmdTarget::OnCmdMsg(UINT id) {
+  auto it = m_commands.find(id);
+  if (it == m_commands.end()) return false;
+  it->second();
+  return true;
+}
+
+bool CCmdTarget::OnUpdateCmdUI(CCmdUI& ui) {
+  auto it = m_updates.find(ui.m_nID);
+  if (it != m_updates.end()) {
+    it->second(ui);
+    return true;
+  }
+  if (m_commands.count(ui.m_nID)) {
+    ui.Enable(true);
+    return true;
+  }
+  return false;
+}
+
+CWnd::~CWnd() {
+  if (m_hWnd && ::IsWindow(m_hWnd)) {
+    // The window outlives its object only by mistake: detach, then destroy.
+    HWND h = m_hWnd;
+    ::RemovePropA(h, kWndProp);
+    if (m_pfnSuper) ::SetWindowLongPtrA(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+    m_hWnd = nullptr;
+    ::DestroyWindow(h);
+  }
+}
+
+CWnd* CWnd::FromHandle(HWND hwnd) {
+  return hwnd ? static_cast<CWnd*>(::GetPropA(hwnd, kWndProp)) : nullptr;
+}
+
+void CWnd::Attach(HWND hwnd) {
+  m_hWnd = hwnd;
+  ::SetPropA(hwnd, kWndProp, this);
+}
+
+void CWnd::DetachAfterDestroy(HWND hwnd) {
+  ::RemovePropA(hwnd, kWndProp);
+  m_hWnd = nullptr;
+}
+
+bool CWnd::SubclassWindow(HWND hwnd) {
+  if (!hwnd || m_hWnd) return false;
+  Attach(hwnd);
+  m_pfnSuper = reinterpret_cast<WNDPROC>(
+      ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::StdWndProc)));
+  return true;
+}
+
+LRESULT CALLBACK CWnd::CbtHook(int code, WPARAM wp, LPARAM lp) {
+  if (code == HCBT_CREATEWND && t_pWndInit) {
+    CWnd* pWnd = t_pWndInit;
+    t_pWndInit = nullptr;
+    pWnd->SubclassWindow(reinterpret_cast<HWND>(wp));
+  }
+  return ::CallNextHookEx(t_hCbtHook, code, wp, lp);
+}
+
+bool CWnd::CreateEx(DWORD exStyle, const char* className, const char* title, DWORD style,
+                    int x, int y, int cx, int cy, HWND parent, HMENU menuOrId) {
+  if (m_hWnd) return false;
+  HHOOK hook = ::SetWindowsHookExA(WH_CBT, &CWnd::CbtHook, nullptr, ::GetCurrentThreadId());
+  if (!hook) return false;
+  HHOOK outerHook = t_hCbtHook;
+  CWnd* outerInit = t_pWndInit;
+  t_hCbtHook = hook;
+  t_pWndInit = this;
+  HWND hwnd = ::CreateWindowExA(exStyle, className, title, style, x, y, cx, cy, parent, menuOrId,
+                                ::GetModuleHandleA(nullptr), nullptr);
+  ::UnhookWindowsHookEx(hook);
+  t_hCbtHook = outerHook;
+  t_pWndInit = outerInit;
+  if (!hwnd) {
+    m_hWnd = nullptr;
+    return false;
+  }
+  return true;
+}
+
+void CWnd::DestroyWindow() {
+  if (m_hWnd) ::DestroyWindow(m_hWnd);
+}
+
+std::string CWnd::GetWindowText() const {
+  int n = ::GetWindowTextLengthA(m_hWnd);
+  std::string s(static_cast<size_t>(n) + 1, '\0');
+  n = ::GetWindowTextA(m_hWnd, &s[0], n + 1);
+  s.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return s;
+}
+
+bool CWnd::RegisterPlainClass(const char* name, UINT style, HICON icon, HCURSOR cursor,
+                              HBRUSH background) {
+  WNDCLASSA wc{};
+  wc.style = style;
+  wc.lpfnWndProc = ::DefWindowProcA;
+  wc.hInstance = ::GetModuleHandleA(nullptr);
+  wc.hIcon = icon;
+  wc.hCursor = cursor;
+  wc.hbrBackground = background;
+  wc.lpszClassName = name;
+  if (::RegisterClassA(&wc)) return true;
+  return ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+LRESULT CWnd::Default(UINT msg, WPARAM wp, LPARAM lp) {
+  if (m_pfnSuper) return ::CallWindowProcA(m_pfnSuper, m_hWnd, msg, wp, lp);
+  return ::DefWindowProcA(m_hWnd, msg, wp, lp);
+}
+
+LRESULT CWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NOTIFY || msg == WM_COMMAND) {
+    LRESULT result = 0;
+    if (ReflectToChild(msg, wp, lp, &result)) return result;
+  }
+  return Default(msg, wp, lp);
+}
+
+bool CWnd::ReflectToChild(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
+  HWND child = nullptr;
+  if (msg == WM_NOTIFY && lp)
+    child = reinterpret_cast<NMHDR*>(lp)->hwndFrom;
+  else if (msg == WM_COMMAND)
+    child = reinterpret_cast<HWND>(lp);
+  CWnd* pChild = FromHandle(child);
+  return pChild && pChild->OnReflect(msg, wp, lp, result);
+}
+
+LRESULT CALLBACK CWnd::StdWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  CWnd* pWnd = FromHandle(hwnd);
+  if (!pWnd) return ::DefWindowProcA(hwnd, msg, wp, lp);
+  LRESULT r = pWnd->WindowProc(msg, wp, lp);
+  if (msg == WM_NCDESTROY) {
+    ::RemovePropA(hwnd, kWndProp);
+    if (pWnd->m_pfnSuper)
+      ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pWnd->m_pfnSuper));
+    pWnd->m_pfnSuper = nullptr;
+    pWnd->m_hWnd = nullptr;
+    pWnd->PostNcDestroy();
+  }
+  return r;
+}

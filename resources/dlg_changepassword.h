@@ -1,0 +1,9 @@
+// Change Password dialog.
+#pragma once
+#define IDD_CHANGE_PASSWORD 143
+#define IDC_NEWPW_LABEL 1011
+#define IDC_NEWPW 1012
+#define IDC_NEWPW_HINT_LABEL 1013
+#define IDC_NEWPW_HINT 1014
+#define IDC_NEWPW_CONFIRM_LABEL 1015
+#define IDC_NEWPW_CONFIRM 1016

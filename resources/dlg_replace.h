@@ -1,0 +1,9 @@
+// Confirm File Replace dialog.
+#pragma once
+#define IDD_REPLACE_CONFIRM 139
+#define IDC_REPLACE_TEXT1 1002
+#define IDC_REPLACE_NAME 1003
+#define IDC_REPLACE_TEXT2 1004
+#define IDC_REPLACE_ALL 1005
+#define IDC_REPLACE_NO 1006
+#define IDC_REPLACE_ICON 1007

@@ -1,0 +1,113 @@
+// A scriptable device library for the in-process tests, built as udll.dll
+// beside the test program.  The drives come from the environment variable
+// HB_FAKE_DRIVES, read at every call:
+//
+//   HB_FAKE_DRIVES = drive;drive;...      in the library's drive order
+//   drive          = L,password,hint      "*" as password: no password (0xFF)
+//                                         "*" as hint: no hint (0xFF)
+//
+// HB_FAKE_DEVICE=0 makes UDLL_DeviceExist report no device; HB_FAKE_STATE is
+// the device state (hex).
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Drive {
+  char letter;
+  std::string password;  // "*" = none
+  std::string hint;      // "*" = none
+};
+
+std::string Env(const char* name) {
+  char buf[1024];
+  DWORD n = GetEnvironmentVariableA(name, buf, sizeof(buf));
+  return (n > 0 && n < sizeof(buf)) ? std::string(buf, n) : std::string();
+}
+
+std::vector<Drive> Drives() {
+  std::vector<Drive> out;
+  std::string all = Env("HB_FAKE_DRIVES");
+  size_t start = 0;
+  while (start < all.size()) {
+    size_t end = all.find(';', start);
+    if (end == std::string::npos) end = all.size();
+    std::string item = all.substr(start, end - start);
+    start = end + 1;
+    size_t c1 = item.find(','), c2 = c1 == std::string::npos ? c1 : item.find(',', c1 + 1);
+    if (item.empty() || c2 == std::string::npos) continue;
+    out.push_back(Drive{item[0], item.substr(c1 + 1, c2 - c1 - 1), item.substr(c2 + 1)});
+  }
+  return out;
+}
+
+int g_current = 0;
+
+const Drive* Current() {
+  static Drive d;
+  std::vector<Drive> all = Drives();
+  if (g_current < 0 || g_current >= static_cast<int>(all.size())) return nullptr;
+  d = all[static_cast<size_t>(g_current)];
+  return &d;
+}
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) uint32_t UDLL_CreateCUSBDevice(void) { return 0x51; }
+__declspec(dllexport) void UDLL_DestroyCUSBDevice(uint32_t) {}
+__declspec(dllexport) int32_t UDLL_DeviceExist(uint32_t h) {
+  return h != 0 && Env("HB_FAKE_DEVICE") != "0" ? 1 : 0;
+}
+__declspec(dllexport) uint8_t UDLL_GetNumberOfDrive(uint32_t) {
+  return static_cast<uint8_t>(Drives().size());
+}
+__declspec(dllexport) int32_t UDLL_SetCurrentDriveNumber(uint32_t, uint8_t index) {
+  g_current = index;
+  return 1;
+}
+__declspec(dllexport) int32_t UDLL_GetDriveLetter(uint32_t, uint8_t, uint32_t* letter) {
+  const Drive* d = Current();
+  *letter = d ? static_cast<unsigned char>(d->letter) : 0;
+  return d != nullptr;
+}
+__declspec(dllexport) int32_t UDLL_GetPasswordHint(uint32_t, char* hint) {
+  const Drive* d = Current();
+  if (!d) return 0;
+  if (d->hint == "*")
+    hint[0] = static_cast<char>(0xFF);
+  else
+    lstrcpynA(hint, d->hint.c_str(), 256);
+  return 1;
+}
+__declspec(dllexport) int32_t UDLL_GetTestString(uint32_t, unsigned char* test) {
+  const Drive* d = Current();
+  if (!d) return 0;
+  // Noise everywhere, then the password at 19*i and its terminators.
+  for (int i = 0; i < 512; ++i) test[i] = static_cast<unsigned char>('a' + (i * 7) % 26);
+  if (d->password == "*") {
+    test[0] = 0xFF;
+    return 1;
+  }
+  size_t n = d->password.size();
+  for (size_t i = 0; i < n; ++i) test[19 * i] = static_cast<unsigned char>(d->password[i]);
+  test[19 * n] = 0;
+  if (n == 15) test[15] = 0;
+  return 1;
+}
+__declspec(dllexport) int32_t UDLL_ChangePassword(uint32_t, const char*, const char*, const char*) {
+  return 1;
+}
+__declspec(dllexport) uint32_t UDLL_GetDeviceState(uint32_t) {
+  return static_cast<uint32_t>(std::strtoul(Env("HB_FAKE_STATE").c_str(), nullptr, 16));
+}
+__declspec(dllexport) int32_t UDLL_SetWriteProtect(uint32_t, uint32_t) { return 1; }
+__declspec(dllexport) int32_t UDLL_FlushFileBuffer(uint32_t) { return 1; }
+
+}  // extern "C"
