@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "cli/ToolPlatform.h"
-#include "cli/VaultJournal.h"
+#include "document/AddJournal.h"
 #include "document/VaultRecovery.h"
 #include "vault/VaultApi.h"
 #include "vault/fileio/FileIo.h"
@@ -569,7 +569,7 @@ int CommandList(Session& s, const Arguments& a) {
 // error reported) when the vault must not be touched.
 bool RecoverBeforeWrite(Session& s, const std::string& vaultPath, const std::string& journalPath,
                         bool forAdd) {
-    hbcli::JournalReport j = hbcli::ExamineJournal(vaultPath, journalPath);
+    journal::JournalReport j = journal::ExamineJournal(vaultPath, journalPath);
     bool vaultExists = fileio::Exists(vaultPath);
     bool vaultListable = false;
     if (vaultExists) {
@@ -578,21 +578,21 @@ bool RecoverBeforeWrite(Session& s, const std::string& vaultPath, const std::str
         vaultListable = (r && ReadEntryInfo(r.get(), -1, &head) == kVaultOk) || IsEmptyVault(vaultPath);
     }
     switch (j.state) {
-        case hbcli::JournalState::Absent:
+        case journal::JournalState::Absent:
             break;
-        case hbcli::JournalState::Matches:
+        case journal::JournalState::Matches:
             break;  // RecoverVault also fills in an offset the writer never wrote
-        case hbcli::JournalState::Foreign:
-        case hbcli::JournalState::Damaged: {
+        case journal::JournalState::Foreign:
+        case journal::JournalState::Damaged: {
             std::string why = journalPath + ": " +
-                              (j.state == hbcli::JournalState::Foreign ? "add journal of another vault"
+                              (j.state == journal::JournalState::Foreign ? "add journal of another vault"
                                                                        : "damaged add journal") +
                               " (" + j.detail + ")";
             if (!vaultListable && vaultExists) {
                 s.Error(why + "; not applied to " + vaultPath + ", whose directory cannot be read");
                 return false;
             }
-            if (j.state == hbcli::JournalState::Foreign) {
+            if (j.state == journal::JournalState::Foreign) {
                 if (forAdd) {
                     // Our own add would overwrite it.
                     s.Error(why + "; recover that vault first or remove the journal");

@@ -1,5 +1,7 @@
 #include "document/VaultRecovery.h"
 
+#include "document/AddJournal.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -20,7 +22,7 @@ constexpr uint64_t kMaxJournalBytes = 0x40000000ull;
 // a 32-byte end block whose directory size covers exactly those records and
 // whose offset is the journal's own (or the journal's offset is still 0).
 // Gives the offset at which the tail belongs.
-bool ParseJournal(const std::vector<uint8_t>& journal, uint64_t* offset) {
+bool ParseJournal(const std::vector<uint8_t>& journal, uint64_t* offset, uint32_t* entries) {
     if (journal.size() < 4 + kEndBlockSize) return false;
     const size_t tailSize = journal.size() - 4;
     const uint8_t* endBlock = journal.data() + journal.size() - kEndBlockSize;
@@ -36,6 +38,7 @@ bool ParseJournal(const std::vector<uint8_t>& journal, uint64_t* offset) {
     // end record it carries says where the tail goes.
     if (stated != 0 && stated != end.directoryOffset) return false;
     *offset = end.directoryOffset;
+    *entries = end.entriesTotal;
     return true;
 }
 
@@ -77,11 +80,22 @@ int RecoverVault(const std::string& vaultPath, const std::string& journalPath) {
 
     std::vector<uint8_t> journal;
     uint64_t offset = 0, vaultSize = 0;
-    if (!ReadWhole(journalFile, &journal) || !ParseJournal(journal, &offset)) return 0;
+    uint32_t entries = 0;
+    if (!ReadWhole(journalFile, &journal) || !ParseJournal(journal, &offset, &entries)) return 0;
     journalFile.Close();
     // The tail goes right after the last entry's data; a position beyond the
     // file's end cannot belong to this vault.
     if (!vaultFile.Size(&vaultSize) || offset > vaultSize) return 0;
+    // The journal's place is shared by every vault: one left by an add to
+    // another disk's vault must not be written into this one. A tail that
+    // lists entries belongs here only when those entries' local records are
+    // in this vault.
+    if (entries != 0) {
+        vaultFile.Close();
+        if (journal::ExamineJournal(vaultPath, journalPath).state != journal::JournalState::Matches)
+            return 0;
+        if (!vaultFile.Open(vaultPath, CFile::Mode::ReadWriteExisting)) return 0;
+    }
 
     // Cut first, then write: should this stop halfway, the journal is still
     // there to be applied again.

@@ -93,6 +93,31 @@ TEST(VaultRecovery, LostTailComesBackFromTheJournalAndJunkBeyondIsCut) {
     }
 }
 
+TEST(VaultRecovery, JournalOfAnotherVaultIsNotWrittenIntoThisOne) {
+    // The journal's place in the temporary folder is shared by every disk: an
+    // add to vault B that stopped must not be replayed into vault A.
+    TempDir dir("rc_foreign");
+    AddedVault a = MakeAddedVault(dir);
+    const std::string other = dir / "b.vfo";
+    BuildVault(other, {{"elsewhere/x.txt", MakeData(7000, 21, true)},
+                       {"elsewhere/y.txt", MakeData(3000, 22, true)}});
+    BuildVault(other, {{"z.txt", MakeData(500, 23, true)}}, dir / "j.tmp");
+    ASSERT_TRUE(fileio::Exists(dir / "j.tmp"));
+
+    // Vault A lost its directory tail.
+    const uint32_t offset = EndOf(a.after).directoryOffset;
+    const Bytes broken(a.after.begin(), a.after.begin() + offset + 40);
+    ASSERT_TRUE(WriteBytes(dir / "v.vfo", broken));
+    EXPECT_EQ(RecoverVault(dir / "v.vfo", dir / "j.tmp"), 0);
+    EXPECT_EQ(ReadBytes(dir / "v.vfo"), broken);
+    EXPECT_TRUE(fileio::Exists(dir / "j.tmp"));
+
+    // Its own journal still repairs it.
+    ASSERT_TRUE(WriteBytes(dir / "j.tmp", a.journal));
+    EXPECT_EQ(RecoverVault(dir / "v.vfo", dir / "j.tmp"), 1);
+    EXPECT_EQ(ReadBytes(dir / "v.vfo"), a.after);
+}
+
 TEST(VaultRecovery, MalformedJournalsAndUnreadableVaultsAreLeftAlone) {
     TempDir dir("rc_leave");
     AddedVault v = MakeAddedVault(dir);

@@ -2,7 +2,7 @@
 // the vault's directory tail (central records and the end record block). It
 // belongs to a vault when the local records its central records point at are
 // there in that vault.
-#include "cli/VaultJournal.h"
+#include "document/AddJournal.h"
 
 #include <vector>
 
@@ -10,7 +10,7 @@
 #include "vault/format/VaultRecords.h"
 #include "vault/format/VaultScan.h"
 
-namespace hbcli {
+namespace journal {
 
 namespace {
 
@@ -114,4 +114,4 @@ JournalReport ExamineJournal(const std::string& vaultPath, const std::string& jo
     return report;
 }
 
-}  // namespace hbcli
+}  // namespace journal

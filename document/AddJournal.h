@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace hbcli {
+namespace journal {
 
 enum class JournalState {
     Absent,     // no journal file
@@ -26,4 +26,4 @@ struct JournalReport {
 
 JournalReport ExamineJournal(const std::string& vaultPath, const std::string& journalPath);
 
-}  // namespace hbcli
+}  // namespace journal
