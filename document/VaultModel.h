@@ -1,0 +1,276 @@
+// The vault document model: everything behind the browser window that does
+// not need a window. The entry list read from the vault, the current folder,
+// marks, the rows of the current folder and their order, new folders and the
+// single-entry add through the vault writer.
+//
+// The view (browser/) owns one CVaultModel and is a thin presenter over it:
+//
+//   model.SetVaultPath(drive + "\\diviz\\vfnest.vfo");
+//   model.SetHooks(hooks);                  // write protection, flush, pump
+//   if (model.LoadVaultList()) Show(model.BuildRows());
+//   double-click on a folder row:  model.EnterFolder(row.displayName);
+//                                  Show(model.BuildRows());      // ShowFolder
+//   Up:                            model.Up(); Show(model.BuildRows());
+//   sort:                          SortRows(&rows, ctx) or CompareEntries per
+//                                  pair from the list control's own sort.
+//
+// Row pointers (Row::entry, and the VaultEntry* a row keeps as item data)
+// stay valid until the next BuildRows, LoadVaultList, FreeEntries or
+// RemoveMarkedEntries; rebuild the rows right after any of them.
+//
+// Paths: stored paths use '/' and a folder entry ends with '/'. The current
+// folder and every name the view shows or hands in use '\', folders with a
+// trailing '\'. Texts are multibyte (the program's ANSI code page); the lead
+// byte test of that code page is set once with SetLeadByteTest so that a
+// double-byte character whose second byte looks like '\' or a letter is
+// never split, converted or upper-cased. Without it every byte stands alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vault/fileio/FileIo.h"
+
+// ---------------------------------------------------------------------------
+// Multibyte text helpers (portable; the code page comes in through the hook).
+
+using LeadByteTest = bool (*)(unsigned char byte);
+// The Windows build passes a wrapper of IsDBCSLeadByte; null = single-byte.
+void SetLeadByteTest(LeadByteTest test);
+
+// Every '/' becomes '\' (and the other way), trail bytes left alone.
+std::string ToBackslashes(const std::string& path);
+std::string ToSlashes(const std::string& path);
+// ASCII letters upper-cased, trail bytes and bytes >= 0x80 left alone.
+std::string UpperCaseName(const std::string& text);
+
+// ---------------------------------------------------------------------------
+// One entry of the vault in memory.
+
+constexpr uint32_t kEntryFolder = 0x10;  // attribute bit of a folder
+
+struct VaultEntry {
+    std::string path;            // as stored: '/' separators, folders end with '/'
+    std::string pendingSource;   // file whose content is to replace this entry; empty = none
+    uint32_t attributes = 0;     // Windows attribute bits; kEntryFolder for folders
+    uint32_t localOffset = 0;    // offset of the local record in the vault file
+    uint32_t packedSize = 0;
+    uint32_t size = 0;
+    FileTime modified = 0;       // UTC
+    FileTime created = 0;        // UTC
+    FileTime accessed = 0;       // UTC
+    int mark = 0;                // 0 or 1
+    // True only for the stand-in folder records that BuildRows makes for a
+    // folder the vault holds entries under but no folder entry of its own
+    // (Docs/a.txt without Docs/). Such a record is not in the entry list and
+    // not in the vault; it has no sizes and no times.
+    bool implied = false;
+
+    bool IsFolder() const { return (attributes & kEntryFolder) != 0; }
+};
+
+// One row of the list: the name shown in column 0, the entry behind it (never
+// null), and whether it is a folder row (the view gives it image 0). A row
+// for an implied folder has isFolder set and entry->implied set.
+struct Row {
+    std::string displayName;
+    VaultEntry* entry = nullptr;
+    bool isFolder = false;
+};
+
+// ---------------------------------------------------------------------------
+// Cell texts and ordering (Size, Packed Size, Date columns; free space).
+
+// Texts from the program's string table; English defaults.
+struct ListTexts {
+    std::string bytes = "Bytes";   // string 37
+    std::string am = "AM";         // string 11
+    std::string pm = "PM";         // string 12
+    std::string folder = "Folder"; // string 10
+    std::string freeSpace = "%s Free Space: %.1f";  // string 35
+};
+
+// "512 Bytes", "1024 Bytes", "1.0 KB", "1.5 KB", "1.0 MB", "4.7 GB".
+std::string FormatSize(uint64_t value, const ListTexts& texts = ListTexts());
+// Size cell: empty for 0, else FormatSize.
+std::string FormatSizeCell(uint32_t value, const ListTexts& texts = ListTexts());
+// Free-space text: the freeSpace text with its "%s" taken by drive and its
+// "%.1f" by the number, then the unit: "E: Free Space: 512.0Bytes",
+// "E: Free Space: 2.0 GB". The text is never used as a printf format, so a
+// translation with other '%' sequences cannot do harm; they stay as written.
+std::string FormatFreeSpace(uint64_t value, const std::string& drive,
+                            const ListTexts& texts = ListTexts());
+// Date cell of a time already converted to local time by the caller:
+// "2008/03/05 PM 02:07" with the AM/PM word from texts.
+std::string FormatListDate(FileTime localTime, const ListTexts& texts = ListTexts());
+// Extension for the type lookup: the text after the last '.', or the whole
+// name when it has none.
+std::string ExtensionOf(const std::string& name);
+
+// How rows are ordered. column: 0 Name, 1 Size, 2 Packed Size, 3 Type, 4 Date.
+struct SortOrder {
+    int column = 0;
+    bool ascending = true;
+    // Locale-aware, case-sensitive comparison (the view passes lstrcmpA);
+    // empty: a portable stand-in (letters alphabetically without regard to
+    // case, then lower case before upper case, then bytes).
+    std::function<int(const std::string&, const std::string&)> compareText;
+    // Type name of an entry's extension as the view's icon cache knows it
+    // ("" when not cached); empty: every type name is "".
+    std::function<std::string(const VaultEntry&)> typeName;
+};
+
+// <0, 0, >0. Exactly one folder: it comes first ascending, last descending,
+// whatever the column. Otherwise by the column; descending exchanges a and b.
+int CompareEntries(const VaultEntry& a, const VaultEntry& b, const SortOrder& order);
+// Stable sort of rows by CompareEntries.
+void SortRows(std::vector<Row>* rows, const SortOrder& order);
+
+// ---------------------------------------------------------------------------
+// What the model asks of the window side. Every member may stay empty.
+
+struct VaultHooks {
+    // Write protection of the logged-in disk: query (true = protected) and
+    // set. A write batch lifts it when on and puts it back afterwards.
+    std::function<bool()> isWriteProtected;
+    std::function<void(bool on)> setWriteProtected;
+    // Called after every add through the writer (the Windows 2000 flush).
+    std::function<void()> flush;
+    // AddToVault could not open the source file (result 0x200): the view
+    // shows string 36 with the file's short name.
+    std::function<void(const std::string& sourcePath)> sourceNotOpened;
+    // Keeps the window alive between the steps of a long operation (the
+    // writer's own calls go through SetVaultMessagePump, which the view sets).
+    std::function<void()> pumpMessages;
+};
+
+// ---------------------------------------------------------------------------
+
+class CVaultModel {
+public:
+    CVaultModel();
+    ~CVaultModel();
+    CVaultModel(const CVaultModel&) = delete;
+    CVaultModel& operator=(const CVaultModel&) = delete;
+
+    // --- binding
+    void SetVaultPath(const std::string& path) { m_vaultPath = path; }
+    const std::string& VaultPath() const { return m_vaultPath; }
+    bool VaultFileExists() const;
+    // Add journal; defaults to AddJournalPath() (temporary folder).
+    void SetJournalPath(const std::string& path) { m_journalPath = path; }
+    const std::string& JournalPath() const { return m_journalPath; }
+    void SetHooks(VaultHooks hooks) { m_hooks = std::move(hooks); }
+    // Creates the vault's folder (\diviz) when it is missing.
+    bool MakeVaultFolder() const;
+
+    // Write batches: the first Begin lifts write protection when it is on,
+    // the matching last End restores it. Nested batches are fine.
+    void BeginWriteBatch();
+    void EndWriteBatch();
+    class WriteBatch {
+    public:
+        explicit WriteBatch(CVaultModel& model) : m_model(model) { m_model.BeginWriteBatch(); }
+        ~WriteBatch() { m_model.EndWriteBatch(); }
+        WriteBatch(const WriteBatch&) = delete;
+        WriteBatch& operator=(const WriteBatch&) = delete;
+    private:
+        CVaultModel& m_model;
+    };
+
+    // --- current folder ("A\B\", empty at the root)
+    const std::string& CurrentFolder() const { return m_currentFolder; }
+    bool AtRoot() const { return m_currentFolder.empty(); }
+    // Appends name + '\'; an empty name changes nothing.
+    void EnterFolder(const std::string& name);
+    // One level up; nothing at the root.
+    void Up();
+    void ClearCurrentFolder() { m_currentFolder.clear(); }
+
+    // --- entry list
+    size_t EntryCount() const { return m_entries.size(); }
+    VaultEntry* EntryAt(size_t i) { return i < m_entries.size() ? m_entries[i].get() : nullptr; }
+    const std::vector<std::unique_ptr<VaultEntry>>& Entries() const { return m_entries; }
+    // Appends a new entry; returns the new number of entries.
+    size_t AppendEntry(const std::string& path, uint32_t attributes, uint32_t localOffset,
+                       uint32_t packedSize, uint32_t size, FileTime modified, FileTime accessed,
+                       FileTime created);
+    // Frees every entry (and the implied folder records behind the rows).
+    void FreeEntries();
+    // Takes every marked entry out of the list (after a delete removed them
+    // from the vault).
+    void RemoveMarkedEntries();
+
+    // Case-insensitive whole-path lookup of a stored path ('/' form; '\' is
+    // accepted too). True and the attributes when found.
+    bool FindEntry(const std::string& path, uint32_t* attributes = nullptr) const;
+    // Exact, case-sensitive lookup ('\' turned into '/' first); copies the
+    // record. False when none matches.
+    bool GetEntry(const std::string& path, VaultEntry* out) const;
+
+    // --- marks
+    void ClearMarks();
+    // path: a vault path in either form; a folder (attributes with
+    // kEntryFolder) marks itself and everything below it, even when the
+    // vault has no entry of the folder's own. A file has its pending source
+    // replaced by source (cleared when source is empty) and is marked. No
+    // matching entry changes nothing.
+    void MarkEntry(const std::string& path, uint32_t attributes, const std::string& source);
+    // Marks every entry whose path begins (case-insensitively) with the
+    // folder path ('/' or '\' form; a missing trailing separator is added).
+    void MarkFolder(const std::string& folderPath);
+    // '\' names, folders with a trailing '\': marks the entry whose path
+    // equals the name exactly.
+    void MarkNamed(const std::vector<std::string>& names);
+    size_t MarkedCount() const;
+
+    // --- reading the vault
+    // Reads the vault's directory into the entry list (current folder kept).
+    // False when the vault cannot be opened: list, marks and rows as before.
+    bool LoadVaultList();
+    // Rows of the current folder in entry-list order (sort them with
+    // SortRows); clears every mark, as a rebuild of the rows does.
+    std::vector<Row> BuildRows();
+    // EnterFolder(name) when name is not empty, then BuildRows.
+    std::vector<Row> ShowFolder(const std::string& name);
+    // Runs hooks.pumpMessages when set.
+    void PumpMessages() const;
+
+    // --- writing the vault
+    // New folder `name` in the current folder. 1: the name was free (then
+    // *created is the new entry, or null when the vault write failed);
+    // 0: an entry of that name exists (case-insensitively); -1: not a usable
+    // name (empty, "." or "..", a separator or control character, or a path
+    // too long for the vault). Lifts write protection around the write.
+    int CreateNewFolder(const std::string& name, VaultEntry** created);
+
+    struct AddResult {
+        uint32_t attributes = 0;   // Windows attribute bits (as the reader lists them)
+        uint32_t localOffset = 0;
+        uint32_t packedSize = 0;
+        uint32_t size = 0;
+    };
+    // One entry through the writer: vaultInternalPath ('\' or '/'), the
+    // source file (type kVaultSourcePath) or empty (type kVaultSourceFolder).
+    // Returns the result code, 0 = added. The journal is deleted only when
+    // the writer's close succeeded; after a failed close it stays for
+    // RecoverVault. Calls hooks.flush after the close and
+    // hooks.sourceNotOpened for 0x200. Does not touch the entry list.
+    uint32_t AddToVault(const std::string& vaultInternalPath, const std::string& sourcePath,
+                        int type, AddResult* out);
+
+private:
+    std::string m_vaultPath;
+    std::string m_journalPath;
+    std::string m_currentFolder;
+    VaultHooks m_hooks;
+    int m_batchDepth = 0;
+    bool m_liftedProtection = false;
+    std::vector<std::unique_ptr<VaultEntry>> m_entries;
+    // Stand-in folder records behind the rows of implied folders.
+    std::vector<std::unique_ptr<VaultEntry>> m_impliedFolders;
+};
