@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/RovErarodApp.h"
-#include "app/RovErarodView.h"
+#include "browser/RovErarodView.h"
 #include "resources/resource.h"
 
 namespace {

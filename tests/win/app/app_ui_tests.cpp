@@ -13,7 +13,7 @@
 #include "GuiTestSupport.h"
 #include "app/MainFrm.h"
 #include "app/RovErarodApp.h"
-#include "app/RovErarodView.h"
+#include "browser/RovErarodView.h"
 #include "device/DiskLoginDlg.h"
 #include "framework/MessageBox.h"
 #include "framework/WinApp.h"

@@ -7,7 +7,9 @@
 //                                         "*" as hint: no hint (0xFF)
 //
 // HB_FAKE_DEVICE=0 makes UDLL_DeviceExist report no device; HB_FAKE_STATE is
-// the device state (hex).
+// the device state (hex).  When HB_FAKE_WP_LOG names a file, every
+// UDLL_SetWriteProtect call appends "wp VALUE" and every UDLL_FlushFileBuffer
+// call "flush" to it, one line each.
 #include <windows.h>
 
 #include <cstdint>
@@ -28,6 +30,18 @@ std::string Env(const char* name) {
   char buf[1024];
   DWORD n = GetEnvironmentVariableA(name, buf, sizeof(buf));
   return (n > 0 && n < sizeof(buf)) ? std::string(buf, n) : std::string();
+}
+
+void AppendToCallLog(const std::string& line) {
+  std::string path = Env("HB_FAKE_WP_LOG");
+  if (path.empty()) return;
+  HANDLE f = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;
+  std::string text = line + "\n";
+  DWORD written = 0;
+  WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(f);
 }
 
 std::vector<Drive> Drives() {
@@ -107,7 +121,13 @@ __declspec(dllexport) int32_t UDLL_ChangePassword(uint32_t, const char*, const c
 __declspec(dllexport) uint32_t UDLL_GetDeviceState(uint32_t) {
   return static_cast<uint32_t>(std::strtoul(Env("HB_FAKE_STATE").c_str(), nullptr, 16));
 }
-__declspec(dllexport) int32_t UDLL_SetWriteProtect(uint32_t, uint32_t) { return 1; }
-__declspec(dllexport) int32_t UDLL_FlushFileBuffer(uint32_t) { return 1; }
+__declspec(dllexport) int32_t UDLL_SetWriteProtect(uint32_t, uint32_t on) {
+  AppendToCallLog("wp " + std::to_string(on));
+  return 1;
+}
+__declspec(dllexport) int32_t UDLL_FlushFileBuffer(uint32_t) {
+  AppendToCallLog("flush");
+  return 1;
+}
 
 }  // extern "C"

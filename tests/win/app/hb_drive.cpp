@@ -7,10 +7,12 @@
 //   hb-drive wait-frame [seconds]   waits for the main window
 //   hb-drive close                  closes the main window
 //   hb-drive cancel                 cancels the Disk Login dialog
+//   hb-drive sort COLUMN            clicks the list's column header COLUMN (0-4)
 // With HB_DRIVE_DESKTOP set, the windows are looked for on that desktop (a
 // Wine virtual desktop started with "explorer /desktop=NAME,WxH").
 // Exit status 0 when done, 1 when the window did not turn up.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -90,6 +92,24 @@ int main(int argc, char** argv) {
     HWND dlg = LoginDialog();
     if (!dlg) return 1;
     PostMessageA(dlg, WM_COMMAND, IDCANCEL, 0);
+    return 0;
+  }
+  if (cmd == "sort" && argc > 2) {
+    HWND f = Frame();
+    HWND list = f ? FindWindowExA(f, nullptr, "SysListView32", nullptr) : nullptr;
+    HWND header = list ? FindWindowExA(list, nullptr, "SysHeader32", nullptr) : nullptr;
+    if (!header) return 1;
+    // Header rectangles live in the other process: walk the visible header
+    // and click the middle of column COLUMN by its widths.
+    int column = std::atoi(argv[2]);
+    int x = 0;
+    for (int c = 0; c <= column; ++c) {
+      int w = static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, c, 0));
+      if (c == column) x += w / 2; else x += w;
+    }
+    LPARAM at = MAKELPARAM(x, 5);
+    SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageA(header, WM_LBUTTONUP, 0, at);
     return 0;
   }
   if (cmd == "close") {

@@ -1,0 +1,178 @@
+// The folder view: a report list of the current vault folder (Name, Size,
+// Packed Size, Type, Date) over the portable vault model.  The view owns the
+// model and the list control; what it adds is Win32 only: shell icons and
+// type names, cell texts, the header arrows, colours, the timers that load
+// and watch the vault, the device library around writes, the toolbar, the
+// context menus and the login/logout command.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "device/DeviceLibrary.h"
+#include "document/VaultModel.h"
+#include "framework/Controls.h"
+#include "framework/Handles.h"
+
+class CRovErarodDoc;
+class CMainFrame;
+
+class CRovErarodView : public CListCtrl {
+public:
+  explicit CRovErarodView(CRovErarodDoc* doc);
+  ~CRovErarodView() override;
+
+  bool CreateView(HWND frame);
+  // Device handle, list set-up, journal recovery, the two timers.
+  void OnInitialUpdate();
+
+  // --- Login state (the disk and password live in the application object).
+  bool IsLoggedIn() const { return m_bLoggedIn; }
+  // The Login command: logs out while logged in, else runs the Disk Login
+  // dialog and binds to the chosen disk.
+  void OnLoginCommand();
+  // The view's side of a login that succeeded for disk ("E:") and password.
+  void LoginTo(const std::string& disk, const std::string& password);
+  void Logout();
+
+  // --- Rows.
+  // Reads the vault and shows the current folder; false when the vault
+  // could not be opened (the rows stay as they were).
+  bool LoadVaultList();
+  // Enters sub-folder name (when not empty) and rebuilds the rows.
+  void ShowFolder(const std::string& name);
+  // Appends one row for a model row (the control learns the new count at
+  // the end of a rebuild, or at once for a single row).
+  int InsertRow(const Row& row);
+  // Sorts the rows by the current column and direction.
+  void SortRows();
+  // A column header click (ignored while logged out).
+  void OnColumnClick(int column);
+  int GetSortColumn() const { return m_order.column; }
+  bool IsSortAscending() const { return m_order.ascending; }
+  bool IsResortPending() const { return m_bResortPending; }
+  // A row is a folder exactly when its image index is 0.
+  bool IsFolderRow(int row) const;
+  std::string GetRowText(int row, int column) const;
+  VaultEntry* GetRowEntry(int row) const;
+  int GetRowImage(int row) const;
+
+  // --- Commands.
+  void OnUp();
+  void OnNewFolder();
+  void OnSelectAll();
+  // Double-click: opens the first selected folder row.
+  void OnOpenSelection();
+  // Fills the selection list (vault paths, folders with a trailing "\") and
+  // marks the entries; returns the number of selected rows.
+  int CollectSelection();
+  const std::vector<std::string>& GetSelectionList() const { return m_selection; }
+  // Shows and hides the toolbar buttons for the current state.
+  void UpdateToolbar();
+  // Whether something could be pasted (no transfers yet: never).
+  bool CanPaste() const { return false; }
+  // The context menu for the current state (sub-menu of menu 136 with the
+  // items that apply); menu keeps it alive.  Null while logged out.
+  HMENU PrepareContextMenu(CMenu* menu) const;
+
+  // --- Vault binding services.
+  // Creates every directory along path (see the .cpp for the rules).
+  static void CreateFolderChain(const std::string& path, bool includeLast);
+  // A message box from string ids; with useName, the text's %s takes the
+  // last component of name.  Returns the box's answer.
+  int ShowMessage(const std::string& name, UINT captionId, UINT textId, UINT style,
+                  bool useName);
+  // query: 1 when the disk is write protected, else 0; otherwise sets the
+  // protection to value.
+  int DeviceWriteProtect(bool query, int value);
+  // Flushes the disk twice (Windows 2000 only).
+  void FlushDevice();
+  // Free space of the logged-in disk into status pane 1.
+  void ShowFreeSpace();
+  // Puts the add journal back into the vault when needed.
+  void RecoverVault();
+
+  CVaultModel& GetModel() { return m_model; }
+  const std::string& GetVaultPath() const { return m_model.VaultPath(); }
+  const std::string& GetTempFolder() const { return m_strTempFolder; }
+
+  // "%Y/%m/%d %p %I:%M" with the localised AM/PM words.
+  static std::string FormatClock(const SYSTEMTIME& local);
+  // Type lookup through the icon cache: image index (I_IMAGENONE when the
+  // shell has no icon) and type name.
+  int LookupType(const std::string& fileName, std::string* typeName);
+  size_t GetIconCacheSize() const { return m_iconCache.size(); }
+
+  static const UINT kWatchTimer = 1;
+  static const UINT kLoadTimer = 2;
+  static const UINT kTimerMs = 300;
+
+protected:
+  LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
+  bool OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) override;
+  void PostNcDestroy() override { delete this; }
+
+private:
+  // One row of the list.  The control is virtual (LVS_OWNERDATA): it asks
+  // for the cells of the rows it paints, so filling and sorting thousands of
+  // rows costs no control calls per row.
+  struct ListRow {
+    std::string cells[5];
+    int image = 0;
+    VaultEntry* entry = nullptr;  // null only for the new-folder row
+  };
+
+  struct IconRecord {
+    std::string extension;  // upper case
+    std::string typeName;
+    int image;
+  };
+
+  void SetUpList();
+  void SyncItemCount();
+  void OnGetDispInfo(LVITEMA* item);
+  void OnWatchTimer();
+  void ShowClock();
+  void SetStatusPane(int pane, const std::string& text);
+  void BindVaultPath(const std::string& disk);
+  void RebuildRows();
+  void ClearRows();
+  void SetSortArrow(int column, bool show);
+  LRESULT OnCustomDraw(NMLVCUSTOMDRAW* cd);
+  BOOL OnEraseBackground(HDC dc);
+  void OnContextMenu(POINT screen);
+  void OnEndLabelEdit(const char* text);
+  void FinishNewFolder();
+  void SetVaultHooks();
+  std::string DateCell(FileTime utc) const;
+  bool SelectDeviceDrive();
+
+  CRovErarodDoc* m_pDoc;
+  CMainFrame* m_pFrame = nullptr;
+  CVaultModel m_model;
+  ListTexts m_texts;
+  SortOrder m_order;
+  bool m_bResortPending = false;
+  std::vector<ListRow> m_rows;
+  std::vector<IconRecord> m_iconCache;
+  CImageList m_imagesSmall;
+  CImageList m_imagesHeader;
+  COLORREF m_clrNameColumn = RGB(249, 249, 249);
+  COLORREF m_clrOtherColumns = RGB(255, 255, 255);
+
+  CDeviceLibrary m_device;
+  UDLL_HANDLE m_hDevice = 0;
+  bool m_bWin2000 = false;
+  bool m_bLoggedIn = true;  // until the first show finds no disk
+  std::string m_strTempFolder;
+  std::vector<std::string> m_selection;
+
+  // The row the New Folder command added, while its name is edited and
+  // until the edit's end has been handled.
+  int m_nNewFolderRow = -1;
+  bool m_bNewFolderNamed = false;
+  std::string m_strNewFolderName;
+  bool m_bToolbarUpdatePosted = false;
+};
