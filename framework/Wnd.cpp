@@ -2,11 +2,30 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace {
 
-const char kWndProp[] = "HbFrameworkWnd";
+// Which CWnd owns which window. A window property would do, but under Wine
+// every property lookup is a round trip to the server, and a list view sends
+// hundreds of notifications per paint; a map in the process is far cheaper.
+std::mutex g_wndMapLock;
+std::unordered_map<HWND, CWnd*>& WndMap() {
+  static std::unordered_map<HWND, CWnd*> map;
+  return map;
+}
+
+void MapWindow(HWND hwnd, CWnd* pWnd) {
+  std::lock_guard<std::mutex> lock(g_wndMapLock);
+  WndMap()[hwnd] = pWnd;
+}
+
+void UnmapWindow(HWND hwnd) {
+  std::lock_guard<std::mutex> lock(g_wndMapLock);
+  WndMap().erase(hwnd);
+}
 
 // The CWnd whose window is being created on this thread.
 thread_local CWnd* t_pWndInit = nullptr;
@@ -66,7 +85,7 @@ CWnd::~CWnd() {
   if (m_hWnd && ::IsWindow(m_hWnd)) {
     // The window outlives its object only by mistake: detach, then destroy.
     HWND h = m_hWnd;
-    ::RemovePropA(h, kWndProp);
+    UnmapWindow(h);
     if (m_pfnSuper) ::SetWindowLongPtrA(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
     m_hWnd = nullptr;
     ::DestroyWindow(h);
@@ -74,16 +93,19 @@ CWnd::~CWnd() {
 }
 
 CWnd* CWnd::FromHandle(HWND hwnd) {
-  return hwnd ? static_cast<CWnd*>(::GetPropA(hwnd, kWndProp)) : nullptr;
+  if (!hwnd) return nullptr;
+  std::lock_guard<std::mutex> lock(g_wndMapLock);
+  auto it = WndMap().find(hwnd);
+  return it == WndMap().end() ? nullptr : it->second;
 }
 
 void CWnd::Attach(HWND hwnd) {
   m_hWnd = hwnd;
-  ::SetPropA(hwnd, kWndProp, this);
+  MapWindow(hwnd, this);
 }
 
 void CWnd::DetachAfterDestroy(HWND hwnd) {
-  ::RemovePropA(hwnd, kWndProp);
+  UnmapWindow(hwnd);
   m_hWnd = nullptr;
 }
 
@@ -179,7 +201,7 @@ LRESULT CALLBACK CWnd::StdWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (!pWnd) return ::DefWindowProcA(hwnd, msg, wp, lp);
   LRESULT r = pWnd->WindowProc(msg, wp, lp);
   if (msg == WM_NCDESTROY) {
-    ::RemovePropA(hwnd, kWndProp);
+    UnmapWindow(hwnd);
     if (pWnd->m_pfnSuper)
       ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pWnd->m_pfnSuper));
     pWnd->m_pfnSuper = nullptr;
