@@ -26,6 +26,31 @@ JournalReport Damaged(JournalReport r, const std::string& why) {
 
 }  // namespace
 
+bool ParseJournalTail(const std::vector<uint8_t>& bytes, JournalTail* tail, std::string* why) {
+    using namespace vault;
+    auto fail = [why](const char* text) {
+        if (why) *why = text;
+        return false;
+    };
+    if (bytes.size() < 4 + kEndBlockSize) return fail("too short to hold a directory tail");
+    const size_t tailSize = bytes.size() - 4;
+    EndRecord end;
+    if (DecodeEndRecord(bytes.data() + bytes.size() - kEndBlockSize, kEndBlockSize, &end) !=
+            VaultStatus::Ok ||
+        end.diskNumber != 0 || end.directoryDisk != 0 || end.entriesOnDisk != end.entriesTotal ||
+        end.commentLength != 0)
+        return fail("holds no end record");
+    if (uint64_t(end.directorySize) + kEndBlockSize != tailSize)
+        return fail("directory size does not match its length");
+    const uint32_t stated = GetU32(bytes.data());
+    if (stated != 0 && stated != end.directoryOffset)
+        return fail("offset field disagrees with its end record");
+    tail->offset = end.directoryOffset;
+    tail->offsetMissing = stated == 0 && end.directoryOffset != 0;
+    tail->end = end;
+    return true;
+}
+
 JournalReport ExamineJournal(const std::string& vaultPath, const std::string& journalPath) {
     using namespace vault;
     JournalReport report;
@@ -41,24 +66,16 @@ JournalReport ExamineJournal(const std::string& vaultPath, const std::string& jo
     if (!journal.ReadAt(0, bytes.data(), bytes.size())) return Damaged(report, "cannot be read");
     journal.Close();
 
+    JournalTail parsed;
+    std::string why;
+    if (!ParseJournalTail(bytes, &parsed, &why)) return Damaged(report, why);
+    const EndRecord& end = parsed.end;
+    if (end.entriesTotal == 0) return Damaged(report, "lists no entries");
+    report.offset = parsed.offset;
+    report.offsetMissing = parsed.offsetMissing;
+    report.entries = end.entriesTotal;
     const uint8_t* tail = bytes.data() + 4;
     const size_t tailSize = bytes.size() - 4;
-    EndRecord end;
-    if (DecodeEndRecord(tail + tailSize - kEndBlockSize, kEndBlockSize, &end) != VaultStatus::Ok ||
-        end.diskNumber != 0 || end.directoryDisk != 0 || end.entriesOnDisk != end.entriesTotal)
-        return Damaged(report, "holds no end record");
-    if (uint64_t(end.directorySize) + kEndBlockSize != tailSize)
-        return Damaged(report, "directory size does not match its length");
-    if (end.entriesTotal == 0) return Damaged(report, "lists no entries");
-
-    report.offset = GetU32(bytes.data());
-    report.entries = end.entriesTotal;
-    if (report.offset == 0 && end.directoryOffset != 0) {
-        report.offsetMissing = true;
-        report.offset = end.directoryOffset;
-    }
-    if (report.offset != end.directoryOffset)
-        return Damaged(report, "offset field disagrees with its end record");
 
     // Walk the tail's central records (plain after deciphering).
     std::vector<CentralRecord> records;

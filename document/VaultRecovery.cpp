@@ -18,30 +18,6 @@ using namespace vault;
 // is far smaller, but the limit keeps a damaged file from exhausting memory.
 constexpr uint64_t kMaxJournalBytes = 0x40000000ull;
 
-// The journal's bytes must be a directory tail: central records followed by
-// a 32-byte end block whose directory size covers exactly those records and
-// whose offset is the journal's own (or the journal's offset is still 0).
-// Gives the offset at which the tail belongs.
-bool ParseJournal(const std::vector<uint8_t>& journal, uint64_t* offset, uint32_t* entries) {
-    if (journal.size() < 4 + kEndBlockSize) return false;
-    const size_t tailSize = journal.size() - 4;
-    const uint8_t* endBlock = journal.data() + journal.size() - kEndBlockSize;
-    EndRecord end;
-    if (DecodeEndRecord(endBlock, kEndBlockSize, &end) != VaultStatus::Ok) return false;
-    if (end.signature != kEndSignature || end.diskNumber != 0 || end.directoryDisk != 0 ||
-        end.entriesOnDisk != end.entriesTotal || end.commentLength != 0) {
-        return false;
-    }
-    if (uint64_t(end.directorySize) + kEndBlockSize != tailSize) return false;
-    const uint32_t stated = GetU32(journal.data());
-    // A 0 offset belongs to a journal whose offset was never filled in; the
-    // end record it carries says where the tail goes.
-    if (stated != 0 && stated != end.directoryOffset) return false;
-    *offset = end.directoryOffset;
-    *entries = end.entriesTotal;
-    return true;
-}
-
 bool ReadWhole(CFile& file, std::vector<uint8_t>* out) {
     uint64_t size = 0;
     if (!file.Size(&size) || size > kMaxJournalBytes) return false;
@@ -78,10 +54,12 @@ int RecoverVault(const std::string& vaultPath, const std::string& journalPath) {
         return fileio::Remove(vaultPath) ? 1 : 0;
     }
 
-    std::vector<uint8_t> journal;
-    uint64_t offset = 0, vaultSize = 0;
-    uint32_t entries = 0;
-    if (!ReadWhole(journalFile, &journal) || !ParseJournal(journal, &offset, &entries)) return 0;
+    std::vector<uint8_t> bytes;
+    journal::JournalTail tail;
+    if (!ReadWhole(journalFile, &bytes) || !journal::ParseJournalTail(bytes, &tail, nullptr))
+        return 0;
+    const uint64_t offset = tail.offset;
+    uint64_t vaultSize = 0;
     journalFile.Close();
     // The tail goes right after the last entry's data; a position beyond the
     // file's end cannot belong to this vault.
@@ -90,7 +68,7 @@ int RecoverVault(const std::string& vaultPath, const std::string& journalPath) {
     // another disk's vault must not be written into this one. A tail that
     // lists entries belongs here only when those entries' local records are
     // in this vault.
-    if (entries != 0) {
+    if (tail.end.entriesTotal != 0) {
         vaultFile.Close();
         if (journal::ExamineJournal(vaultPath, journalPath).state != journal::JournalState::Matches)
             return 0;
@@ -100,7 +78,7 @@ int RecoverVault(const std::string& vaultPath, const std::string& journalPath) {
     // Cut first, then write: should this stop halfway, the journal is still
     // there to be applied again.
     if (!vaultFile.Truncate(offset) || !vaultFile.Seek(offset) ||
-        !vaultFile.Write(journal.data() + 4, journal.size() - 4) || !vaultFile.Flush()) {
+        !vaultFile.Write(bytes.data() + 4, bytes.size() - 4) || !vaultFile.Flush()) {
         return 0;
     }
     vaultFile.Close();
