@@ -12,6 +12,15 @@ bool ReadSome(CFile& file, uint64_t pos, uint8_t* buffer, size_t len, size_t* go
     return file.Seek(pos) && file.Read(buffer, len, got);
 }
 
+// Reads len bytes at pos (all of them, or it is an I/O error) and deciphers
+// them as one record unit into plain.
+VaultStatus ReadDeciphered(CFile& file, uint64_t pos, uint8_t* plain, size_t len) {
+    std::vector<uint8_t> raw(len);
+    size_t got = 0;
+    if (!ReadSome(file, pos, raw.data(), len, &got) || got != len) return VaultStatus::IoError;
+    return DecipherRecord(raw.data(), plain, len) ? VaultStatus::Ok : VaultStatus::Corrupt;
+}
+
 constexpr uint8_t kEndSigBytes[4] = {0x12, 0x11, 0x05, 0x06};
 
 }  // namespace
@@ -94,27 +103,20 @@ VaultStatus ReadCentralRecord(CFile& file, uint64_t position, uint64_t limit, Ce
     if (!out || !length) return VaultStatus::BadArgument;
     if (position > limit || limit - position < kCentralProbeSize) return VaultStatus::Corrupt;
 
-    uint8_t probe[kCentralProbeSize];
     uint8_t plainProbe[kCentralProbeSize];
-    size_t got = 0;
-    if (!ReadSome(file, position, probe, sizeof probe, &got) || got != sizeof probe) {
-        return VaultStatus::IoError;
-    }
-    if (!DecipherRecord(probe, plainProbe, sizeof probe)) return VaultStatus::Corrupt;
+    VaultStatus st = ReadDeciphered(file, position, plainProbe, sizeof plainProbe);
+    if (st != VaultStatus::Ok) return st;
     CentralHeader h;
-    VaultStatus st = DecodeCentralHeader(plainProbe, sizeof plainProbe, &h);
+    st = DecodeCentralHeader(plainProbe, sizeof plainProbe, &h);
     if (st != VaultStatus::Ok) return st;
 
     const uint64_t len = h.RecordLength();  // at most 46 + 3 * 65535
     if (len > limit - position) return VaultStatus::Corrupt;
     if (len % kRecordBlock != 0) return VaultStatus::Corrupt;  // cannot be deciphered
 
-    std::vector<uint8_t> raw(static_cast<size_t>(len));
     std::vector<uint8_t> plain(static_cast<size_t>(len));
-    if (!ReadSome(file, position, raw.data(), raw.size(), &got) || got != raw.size()) {
-        return VaultStatus::IoError;
-    }
-    if (!DecipherRecord(raw.data(), plain.data(), plain.size())) return VaultStatus::Corrupt;
+    st = ReadDeciphered(file, position, plain.data(), plain.size());
+    if (st != VaultStatus::Ok) return st;
     CentralRecord rec;
     st = DecodeCentralRecord(plain.data(), plain.size(), &rec);
     if (st != VaultStatus::Ok) return st;
@@ -126,13 +128,9 @@ VaultStatus ReadCentralRecord(CFile& file, uint64_t position, uint64_t limit, Ce
 VaultStatus ReadLocalHeader(CFile& file, uint64_t position, uint64_t limit, LocalHeader* out) {
     if (!out) return VaultStatus::BadArgument;
     if (position > limit || limit - position < kLocalProbeSize) return VaultStatus::Corrupt;
-    uint8_t probe[kLocalProbeSize];
     uint8_t plain[kLocalProbeSize];
-    size_t got = 0;
-    if (!ReadSome(file, position, probe, sizeof probe, &got) || got != sizeof probe) {
-        return VaultStatus::IoError;
-    }
-    if (!DecipherRecord(probe, plain, sizeof probe)) return VaultStatus::Corrupt;
+    VaultStatus st = ReadDeciphered(file, position, plain, sizeof plain);
+    if (st != VaultStatus::Ok) return st;
     return DecodeLocalHeader(plain, sizeof plain, out);
 }
 
@@ -160,13 +158,9 @@ VaultStatus CheckLocalRecord(CFile& file, const DirectoryInfo& directory,
     const uint64_t dataStart = q + len;
     if (central.compressedSize > limit - dataStart) return VaultStatus::Corrupt;
 
-    std::vector<uint8_t> raw(static_cast<size_t>(len));
     std::vector<uint8_t> plain(static_cast<size_t>(len));
-    size_t got = 0;
-    if (!ReadSome(file, q, raw.data(), raw.size(), &got) || got != raw.size()) {
-        return VaultStatus::IoError;
-    }
-    if (!DecipherRecord(raw.data(), plain.data(), plain.size())) return VaultStatus::Corrupt;
+    st = ReadDeciphered(file, q, plain.data(), plain.size());
+    if (st != VaultStatus::Ok) return st;
     LocalRecord rec;
     st = DecodeLocalRecord(plain.data(), plain.size(), &rec);
     if (st != VaultStatus::Ok) return st;
