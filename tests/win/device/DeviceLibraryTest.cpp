@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "DeviceTestUtil.h"
 #include "device/DeviceLibrary.h"
 #include "udll/udll.h"
 
@@ -40,26 +41,11 @@ std::string ExeFolder() {
 void ExpectEveryOperationAnswersZero(CDeviceLibrary& lib, UDLL_HANDLE h) {
   EXPECT_EQ(0u, lib.UDLL_CreateCUSBDevice());
   lib.UDLL_DestroyCUSBDevice(h);
-  EXPECT_EQ(0, lib.UDLL_DeviceExist(h));
-  EXPECT_EQ(0, lib.UDLL_GetNumberOfDrive(h));
-  EXPECT_EQ(0, lib.UDLL_SetCurrentDriveNumber(h, 0));
-  uint32_t letter = 0x5A5A;
-  EXPECT_EQ(0, lib.UDLL_GetDriveLetter(h, 1, &letter));
-  EXPECT_EQ(0x5A5Au, letter);
-  char hint[UDLL_HINT_BUFFER_SIZE] = {};
-  EXPECT_EQ(0, lib.UDLL_GetPasswordHint(h, hint));
-  EXPECT_EQ(0, hint[0]);
-  unsigned char test[UDLL_TEST_STRING_SIZE] = {};
-  EXPECT_EQ(0, lib.UDLL_GetTestString(h, test));
-  EXPECT_EQ(0, test[0]);
+  ExpectPerHandleOperationsAnswerZero(lib, h);
   char cur[UDLL_CURRENT_PASSWORD_SIZE] = {}, pw[UDLL_NEW_PASSWORD_SIZE] = "x",
        nh[UDLL_NEW_HINT_SIZE] = {};
   EXPECT_EQ(0, lib.UDLL_ChangePassword(h, cur, pw, nh));
-  EXPECT_EQ(0u, lib.UDLL_GetDeviceState(h));
-  EXPECT_EQ(0, lib.UDLL_SetWriteProtect(h, 1));
-  EXPECT_EQ(0, lib.UDLL_FlushFileBuffer(h));
   EXPECT_EQ(0, lib.GetNumberOfDrive(h, 1));
-  EXPECT_EQ(0, lib.SelectDiskDrive(h, "E:"));
 }
 
 }  // namespace

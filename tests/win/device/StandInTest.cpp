@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "DeviceTestUtil.h"
 #include "device/DeviceLibrary.h"
 #include "udll/SecureArea.h"
 
@@ -368,22 +369,7 @@ TEST_F(StandIn, UnknownHandlesAreRejectedAndBuffersLeftAlone) {
   lib.UDLL_DestroyCUSBDevice(gone);  // twice
   for (UDLL_HANDLE bad : {UDLL_HANDLE(0), gone, UDLL_HANDLE(0xDEADBEEF)}) {
     SCOPED_TRACE(bad);
-    EXPECT_EQ(0, lib.UDLL_DeviceExist(bad));
-    EXPECT_EQ(0, lib.UDLL_GetNumberOfDrive(bad));
-    EXPECT_EQ(0, lib.UDLL_SetCurrentDriveNumber(bad, 0));
-    uint32_t letter = 0x1234;
-    EXPECT_EQ(0, lib.UDLL_GetDriveLetter(bad, 1, &letter));
-    EXPECT_EQ(0x1234u, letter);
-    char hint[UDLL_HINT_BUFFER_SIZE] = {};
-    EXPECT_EQ(0, lib.UDLL_GetPasswordHint(bad, hint));
-    EXPECT_EQ(0, hint[0]);
-    unsigned char test[UDLL_TEST_STRING_SIZE] = {};
-    EXPECT_EQ(0, lib.UDLL_GetTestString(bad, test));
-    EXPECT_EQ(0, test[0]);
-    EXPECT_EQ(0u, lib.UDLL_GetDeviceState(bad));
-    EXPECT_EQ(0, lib.UDLL_SetWriteProtect(bad, 1));
-    EXPECT_EQ(0, lib.UDLL_FlushFileBuffer(bad));
-    EXPECT_EQ(0, lib.SelectDiskDrive(bad, "E:"));
+    ExpectPerHandleOperationsAnswerZero(lib, bad);
   }
   // The handle in use is unaffected, and nothing got protected.
   ASSERT_TRUE(Select('E'));
