@@ -146,6 +146,15 @@ struct VaultHooks {
     // Keeps the window alive between the steps of a long operation (the
     // writer's own calls go through SetVaultMessagePump, which the view sets).
     std::function<void()> pumpMessages;
+    // Progress text of a long operation (the view's progress dialog): a
+    // vault path ('/' or '\\'; only its last part is shown), the string id
+    // of the message (22, 23, 26, 27) and the path whose folder goes into the
+    // second line (may be empty).
+    std::function<void(const std::string& path, int messageId, const std::string& secondPath)>
+        progressText;
+    // True once the user asked the running operation to stop (the progress
+    // dialog's cancel flag).
+    std::function<bool()> cancelled;
 };
 
 // ---------------------------------------------------------------------------
@@ -263,7 +272,26 @@ public:
     uint32_t AddToVault(const std::string& vaultInternalPath, const std::string& sourcePath,
                         int type, AddResult* out);
 
+    // --- deleting
+    // Removes every marked entry from the vault file in place: the entries
+    // behind the first deleted one move down, the directory is written
+    // anew behind them and the file is cut there; a journal in the
+    // temporary folder makes the rewrite safe against a stop at any write.
+    // withList (Delete command, cut-out): each marked file is first shown
+    // through hooks.progressText (message 26), and once hooks.cancelled
+    // answers true every entry not yet shown, and every folder above a
+    // spared entry, is unmarked; the deleted entries are then freed and
+    // taken out of the entry list. Without it (replacing content) nothing
+    // is shown and the entries stay in the list. Matching is by stored
+    // name, case-insensitively. Lifts write protection around the rewrite.
+    // Returns the number of entries the vault keeps.
+    int DelZipFromFile(bool withList);
+    // Delete journal; defaults to DeleteJournalPath() (temporary folder).
+    void SetDeleteJournalPath(const std::string& path) { m_deleteJournalPath = path; }
+    const std::string& DeleteJournalPathOf() const { return m_deleteJournalPath; }
+
 private:
+    std::string m_deleteJournalPath;
     std::string m_vaultPath;
     std::string m_journalPath;
     std::string m_currentFolder;
