@@ -42,7 +42,9 @@ public:
     ~CFile() { Close(); }
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
-    CFile(CFile&& other) noexcept : m_handle(other.m_handle) { other.m_handle = kInvalid; }
+    CFile(CFile&& other) noexcept : m_handle(other.m_handle), m_path(std::move(other.m_path)) {
+        other.m_handle = kInvalid;
+    }
     CFile& operator=(CFile&& other) noexcept;
 
     bool Open(const std::string& path, Mode mode);
@@ -72,10 +74,13 @@ public:
     intptr_t Native() const { return m_handle; }
     // Takes ownership of a platform handle.
     static CFile Adopt(intptr_t native);
+    // The path the file was opened by (empty for an adopted handle).
+    const std::string& Path() const { return m_path; }
 
 private:
     static constexpr intptr_t kInvalid = -1;
     intptr_t m_handle = kInvalid;
+    std::string m_path;
 };
 
 namespace fileio {
@@ -107,5 +112,26 @@ uint32_t TickCount();         // milliseconds, monotonic, wraps
 // writing anything. Empty by default.
 using WriteHook = std::function<bool(size_t bytes)>;
 void SetWriteHook(WriteHook hook);
+
+// Test hook for fault models that need to know what has reached the disk
+// (a power cut drops what was not flushed). Told of every change to a file
+// before it happens and of every flush after it. The write hook above runs
+// first; an observer may throw to stop the caller at that point. Files opened
+// for writing are always opened readable too, so an observer can read the
+// bytes a write is about to replace through the same handle (ReadAt; it
+// puts the position back). One observer at a time; null removes it.
+class IoObserver {
+public:
+    virtual ~IoObserver() = default;
+    // A write of bytes at pos; false makes it fail without writing anything.
+    virtual bool BeforeWrite(CFile& file, uint64_t pos, size_t bytes) = 0;
+    // The file is about to be cut (or extended) to size.
+    virtual bool BeforeTruncate(CFile& file, uint64_t size) = 0;
+    virtual void AfterFlush(CFile& file) = 0;
+    virtual void AfterRename(const std::string& from, const std::string& to) = 0;
+    virtual void AfterRemove(const std::string& path) = 0;
+};
+void SetIoObserver(IoObserver* observer);
+IoObserver* CurrentIoObserver();
 
 }  // namespace fileio
