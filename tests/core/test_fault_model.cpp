@@ -2,6 +2,10 @@
 // the rest, including a renamed file's unflushed content.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "PowerCut.h"
 #include "VaultTestUtil.h"
 
@@ -78,4 +82,21 @@ TEST(FaultModel, StopWithoutPowerCutKeepsEverythingWritten) {
     }
     model.DropUnflushed();
     EXPECT_EQ(ReadAll(a), "kept");
+}
+
+TEST(FileLayer, CreateNewRefusesAnExistingNameAndALink) {
+    TempDir dir("new");
+    const std::string a = dir / "a.bin";
+    CFile f;
+    ASSERT_TRUE(f.Open(a, CFile::Mode::CreateNew));
+    WriteAt(f, 0, "first");
+    f.Close();
+    EXPECT_FALSE(f.Open(a, CFile::Mode::CreateNew));
+    EXPECT_EQ(ReadAll(a), "first");
+#ifndef _WIN32
+    const std::string link = dir / "link";
+    ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), link.c_str()), 0);
+    EXPECT_FALSE(f.Open(link, CFile::Mode::CreateNew));
+    EXPECT_FALSE(fileio::Exists(dir / "elsewhere"));
+#endif
 }

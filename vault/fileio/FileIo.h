@@ -36,6 +36,8 @@ public:
         ReadWriteExisting,  // existing file, read and write, no sharing
         CreateWrite,        // create or truncate, write only, no sharing
         CreateReadWrite,    // create or truncate, read and write, no sharing
+        CreateNew,          // a new file only (fails when the name exists, even
+                            // as a link), read and write, no sharing
     };
 
     CFile() = default;
@@ -88,6 +90,8 @@ namespace fileio {
 bool Exists(const std::string& path);
 bool IsDirectory(const std::string& path);
 bool Remove(const std::string& path);
+// Replaces `to` when it exists. The rename itself is durable when this
+// returns: the folder entry is flushed (POSIX) or written through (Windows).
 bool Rename(const std::string& from, const std::string& to);
 bool MakeDirectory(const std::string& path);   // one level; true if it exists
 // Creates every missing folder of path (the last component too).

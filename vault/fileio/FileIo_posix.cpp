@@ -60,6 +60,7 @@ bool CFile::Open(const std::string& path, Mode mode) {
         case Mode::ReadWriteExisting: flags |= O_RDWR; break;
         case Mode::CreateWrite: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
         case Mode::CreateReadWrite: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+        case Mode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
     }
     int fd;
     do {
@@ -198,6 +199,14 @@ bool Remove(const std::string& path) {
 
 bool Rename(const std::string& from, const std::string& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) return false;
+    // The new name is on the disk only once its folder is.
+    const size_t slash = to.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
     if (CurrentIoObserver()) CurrentIoObserver()->AfterRename(from, to);
     return true;
 }

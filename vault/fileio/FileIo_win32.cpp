@@ -38,6 +38,8 @@ bool CFile::Open(const std::string& path, Mode mode) {
             access = GENERIC_READ | GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
         case Mode::CreateReadWrite:
             access = GENERIC_READ | GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
+        case Mode::CreateNew:
+            access = GENERIC_READ | GENERIC_WRITE; disposition = CREATE_NEW; break;
     }
     HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -183,7 +185,7 @@ bool Remove(const std::string& path) {
 }
 
 bool Rename(const std::string& from, const std::string& to) {
-    if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+    if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
     if (CurrentIoObserver()) CurrentIoObserver()->AfterRename(from, to);
     return true;
 }
