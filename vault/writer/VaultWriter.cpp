@@ -1,7 +1,9 @@
 #include "vault/writer/VaultWriter.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <random>
 
 #include <zlib.h>
 
@@ -9,6 +11,7 @@
 #include "vault/format/VaultScan.h"
 #include "vault/format/VaultTime.h"
 #include "vault/reader/VaultHandleImpl.h"
+#include "vault/writer/AddJournalCheck.h"
 
 namespace vault {
 
@@ -54,13 +57,41 @@ void PumpVaultMessages() {
     if (g_pump) g_pump();
 }
 
+bool CreateFileBeside(const std::string& path, CFile* file, std::string* created) {
+    static uint32_t counter = 0;
+    uint64_t seed = 0;
+    try {
+        std::random_device device;
+        seed = (uint64_t(device()) << 32) ^ device();
+    } catch (const std::exception&) {
+    }
+    seed ^= (uint64_t(fileio::TickCount()) << 20) ^ reinterpret_cast<uintptr_t>(&seed);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string name = path;
+        if (attempt > 0) {
+            // A name someone else may hold (or a planted link) is passed
+            // over for one that cannot be guessed.
+            seed = seed * 6364136223846793005ull + 1442695040888963407ull + ++counter;
+            char part[20];
+            std::snprintf(part, sizeof part, ".%08x", static_cast<unsigned>(seed >> 32));
+            name += part;
+        }
+        name += ".new";
+        if (file->Open(name, CFile::Mode::CreateNew)) {
+            *created = name;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const std::string temp = path + ".new";
+    std::string temp;
     bool ok;
     {
         CFile f;
-        ok = f.Open(temp, CFile::Mode::CreateWrite) && f.Write(bytes.data(), bytes.size()) &&
-             f.Flush();
+        if (!CreateFileBeside(path, &f, &temp)) return false;
+        ok = f.Write(bytes.data(), bytes.size()) && f.Flush();
     }
     ok = ok && fileio::Rename(temp, path);
     if (!ok) fileio::Remove(temp);
@@ -159,8 +190,21 @@ uint32_t VaultWriter::Open(const void* target, uint32_t targetLength, int target
 uint32_t VaultWriter::OpenPath(const char* path, const char* journal) {
     if (!path || !*path) return kVaultBadArguments;
     m_toFile = true;
+    if (fileio::IsDirectory(path)) return kVaultNoFile;
+
+    // A journal already at the journal path is replaced only when no vault
+    // needs it any more: one that this vault still needs must be put back
+    // first (RecoverVault), and one of another vault is that vault's only
+    // repair. Decided before the vault is opened without sharing.
+    bool journalInTheWay = false;
+    if (journal && *journal && fileio::Exists(journal)) {
+        const journal::JournalDecision d = journal::DecideJournal(path, journal);
+        journalInTheWay = d.action != journal::JournalAction::Discard &&
+                          d.report.state != journal::JournalState::Damaged;
+    }
+
+    bool fresh = true;
     std::vector<uint8_t> oldTail;  // what the journal has to put back
-    EndRecord emptyEnd;
     if (m_out.Open(path, CFile::Mode::ReadWriteExisting)) {
         uint64_t size = 0;
         if (!m_out.Size(&size)) return kVaultReadError;
@@ -171,35 +215,75 @@ uint32_t VaultWriter::OpenPath(const char* path, const char* journal) {
             const VaultStatus st = LocateDirectory(m_out, &dir);
             if (st == VaultStatus::IoError) return kVaultReadError;
             if (st != VaultStatus::Ok || dir.prefixBytes != 0) return kVaultCorrupt;
-            m_base = dir.end.directoryOffset;
-            m_oldCount = dir.end.entriesTotal;
-            m_oldDirectory.resize(dir.end.directorySize);
-            if (!m_oldDirectory.empty() &&
-                !m_out.ReadAt(m_base, m_oldDirectory.data(), m_oldDirectory.size())) {
-                return kVaultReadError;
+            if (dir.entryCount == 0) {
+                // Written anew only when the whole file is the empty vault:
+                // an end record listing nothing may also be bytes of some
+                // entry's data, found once the real end record is damaged.
+                if (size != kEndBlockSize) return kVaultCorrupt;
+            } else {
+                fresh = false;
+                const uint32_t rc = LoadOldDirectory(dir, &oldTail);
+                if (rc != kVaultOk) return rc;
             }
-            oldTail = m_oldDirectory;
-            const auto block = EncodeEndRecord(dir.end);
-            oldTail.insert(oldTail.end(), block.begin(), block.end());
         }
-    } else if (!m_out.Open(path, CFile::Mode::CreateReadWrite)) {
-        return kVaultNoFile;
+        if (fresh) m_out.Close();
+    } else if (fileio::Exists(path)) {
+        return kVaultNoFile;  // there, but not to be opened: never replaced
     }
-    if (oldTail.empty()) {
-        const auto block = EncodeEndRecord(emptyEnd);
-        oldTail.assign(block.begin(), block.end());
+
+    if (fresh) {
+        // Nothing to protect: the vault is built beside the target and
+        // replaces it only when complete. The journal is not touched.
+        if (!CreateFileBeside(path, &m_out, &m_tempPath)) return kVaultNoFile;
+        m_fresh = true;
+        m_finalPath = path;
+        m_base = 0;
+        return kVaultOk;
     }
 
     // The journal must describe the vault as it stands before the first byte
-    // goes into it. Without a journal the writes go straight to the vault; a
-    // journal left from something else must then not survive to be applied.
+    // goes into it; without one, an add that stops would leave the vault's
+    // directory overwritten beyond repair, so the add does not start.
     if (journal && *journal) {
+        if (journalInTheWay) return kVaultNoFile;
         m_journalPath = journal;
         m_journalActive = ReplaceFileAtomically(
             m_journalPath, JournalBytes(static_cast<uint32_t>(m_base), oldTail));
-        if (!m_journalActive) fileio::Remove(m_journalPath);
+        if (!m_journalActive) return kVaultNoFile;
     }
     if (!m_out.Seek(m_base)) return kVaultSeekError;
+    return kVaultOk;
+}
+
+uint32_t VaultWriter::LoadOldDirectory(const DirectoryInfo& dir, std::vector<uint8_t>* oldTail) {
+    m_base = dir.end.directoryOffset;
+    m_oldCount = dir.end.entriesTotal;
+    try {
+        m_oldDirectory.resize(dir.end.directorySize);
+        if (!m_oldDirectory.empty() &&
+            !m_out.ReadAt(m_base, m_oldDirectory.data(), m_oldDirectory.size())) {
+            return kVaultReadError;
+        }
+        // The end record must point at a directory: after a close that
+        // failed, an old end record can survive behind new entry data that
+        // now lies where its directory was. Its first central record, and the
+        // local record that one names, must be there.
+        uint8_t probe[kCentralProbeSize];
+        CentralHeader first;
+        LocalEntry local;
+        if (m_oldDirectory.size() < kCentralProbeSize ||
+            !DecipherRecord(m_oldDirectory.data(), probe, sizeof probe) ||
+            DecodeCentralHeader(probe, sizeof probe, &first) != VaultStatus::Ok ||
+            first.RecordLength() > m_oldDirectory.size() ||
+            CheckLocalRecord(m_out, dir, first, &local) != VaultStatus::Ok) {
+            return kVaultCorrupt;
+        }
+        *oldTail = m_oldDirectory;
+        const auto block = EncodeEndRecord(dir.end);
+        oldTail->insert(oldTail->end(), block.begin(), block.end());
+    } catch (const std::exception&) {  // bad_alloc, length_error
+        return kVaultNoMemory;
+    }
     return kVaultOk;
 }
 
@@ -434,36 +518,45 @@ uint32_t VaultWriter::WriteData(Source& src, uint16_t method, uint64_t reserved,
 uint32_t VaultWriter::End() {
     if (m_ended) return m_endResult;
     m_ended = true;
+    m_endResult = WriteTail();
+    if (m_fresh) {
+        // The new vault takes the target's name only when it is complete.
+        m_out.Close();
+        if (m_endResult == kVaultOk && !fileio::Rename(m_tempPath, m_finalPath))
+            m_endResult = kVaultWriteError;
+        if (m_endResult != kVaultOk) fileio::Remove(m_tempPath);
+    }
+    return m_endResult;
+}
+
+uint32_t VaultWriter::WriteTail() {
     const uint64_t directoryOffset = m_base + m_writeCount;
     const std::vector<uint8_t> tail = BuildTail(directoryOffset);
 
     // The new tail goes into the journal first, replacing the old one in one
     // step; should that fail, the old journal still describes the vault as it
-    // was before the add, which is just as complete.
+    // was before the add, which is just as complete. The new entries must be
+    // on the disk before a journal says they are part of the vault: after a
+    // power cut the new journal would otherwise point at entries that never
+    // arrived, with the old directory already overwritten.
     if (m_journalActive) {
+        if (!m_out.Flush()) return kVaultWriteError;
         ReplaceFileAtomically(m_journalPath,
                               JournalBytes(static_cast<uint32_t>(directoryOffset), tail));
     }
-    m_endResult = kVaultOk;
-    if (m_seekable && !OutSeek(directoryOffset)) {
-        m_endResult = kVaultWriteError;
-        return m_endResult;
-    }
+    if (m_seekable && !OutSeek(directoryOffset)) return kVaultWriteError;
     PumpVaultMessages();
-    if (!OutWrite(tail.data(), tail.size())) {
-        m_endResult = kVaultWriteError;
-        return m_endResult;
-    }
+    if (!OutWrite(tail.data(), tail.size())) return kVaultWriteError;
     if (m_toFile && m_seekable) {
         // Bytes of a failed add may lie beyond the new end; they must not be
         // taken for part of the vault.
         uint64_t size = 0;
         const uint64_t end = directoryOffset + tail.size();
         if (!m_out.Size(&size) || (size > end && !m_out.Truncate(end)) || !m_out.Flush()) {
-            m_endResult = kVaultWriteError;
+            return kVaultWriteError;
         }
     }
-    return m_endResult;
+    return kVaultOk;
 }
 
 uint32_t CloseWriter(VaultWriter& writer) {

@@ -4,10 +4,19 @@
 //
 // The add journal describes a complete vault at every moment: when the
 // writer opens, the journal holds the old directory tail (the old directory
-// and end record) and its offset; when the writer ends, a journal with the
-// new tail replaces it atomically before the tail is copied into the vault.
-// A vault whose add stopped at any point can therefore be put back by
-// writing the journal's bytes at its offset and cutting the file there.
+// and end record) and its offset; when the writer ends, the vault's new
+// entries are flushed, and only then a journal with the new tail replaces
+// the old one atomically before the tail is copied into the vault. A vault
+// whose add stopped at any point can therefore be put back by writing the
+// journal's bytes at its offset and cutting the file there.
+//
+// A vault that does not exist yet (or is the empty vault) holds nothing to
+// protect: it is written whole into a new file beside it, which replaces it
+// only once complete, and no journal is needed.
+//
+// A journal that is still needed is never overwritten: opening fails with
+// 0x200 while the journal path holds one that belongs to another vault or
+// that this vault still needs (recover first).
 #pragma once
 
 #include <cstdint>
@@ -17,6 +26,7 @@
 
 #include "vault/VaultApi.h"
 #include "vault/format/VaultRecords.h"
+#include "vault/format/VaultScan.h"
 
 namespace vault {
 
@@ -51,8 +61,10 @@ private:
     bool OutWrite(const void* data, size_t len);
     bool OutSeek(uint64_t pos);
     uint32_t OpenPath(const char* path, const char* journal);
+    uint32_t LoadOldDirectory(const DirectoryInfo& dir, std::vector<uint8_t>* oldTail);
     uint32_t WriteData(Source& src, uint16_t method, uint64_t reserved, uint32_t* crc,
                        uint64_t* bytesRead, uint64_t* compressed);
+    uint32_t WriteTail();
     uint64_t DirectoryBytes() const;  // old directory + new central records
     std::vector<uint8_t> BuildTail(uint64_t directoryOffset) const;
 
@@ -78,6 +90,10 @@ private:
 
     std::string m_journalPath;
     bool m_journalActive = false;
+
+    // A new vault is built in m_tempPath and renamed to m_finalPath at the end.
+    bool m_fresh = false;
+    std::string m_finalPath, m_tempPath;
 };
 
 // Ends and closes a writer for CloseVaultHandle; records the writer's last
@@ -87,5 +103,10 @@ uint32_t CloseWriter(VaultWriter& writer);
 // Writes bytes to path through a temporary file beside it (written, flushed,
 // then renamed over path). False, with path as it was, on any failure.
 bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Creates a new file beside path, never an existing name and never through
+// a link: path + ".new" first, then names with a random part, a few times.
+// False when none could be created.
+bool CreateFileBeside(const std::string& path, CFile* file, std::string* created);
 
 }  // namespace vault
