@@ -196,8 +196,8 @@ private:
 int CommandAdd(Session& s, const Arguments& a) {
     if (a.positional.size() < 2) throw UsageError{"add needs a VAULT and at least one PATH"};
     const std::string vaultPath = a.positional[0];
-    auto jv = a.values.find("--journal");
-    const std::string journalPath = jv != a.values.end() ? jv->second : AddJournalPath();
+    std::string journalPath;
+    if (!JournalPathOption(s, a, &journalPath)) return kExitFailure;
 
     if (fileio::IsDirectory(vaultPath)) {
         s.Error(vaultPath + ": is a folder, not a vault");

@@ -1,5 +1,6 @@
 // hollowbox-vault check and recover: verifying a vault record by record, and repairing it from the add journal.
 #include "cli/ToolCommon.h"
+#include "document/AddJournal.h"
 #include "document/VaultRecovery.h"
 #include "vault/fileio/FileIo.h"
 #include "vault/format/VaultRecords.h"
@@ -95,13 +96,13 @@ int CommandCheck(Session& s, const Arguments& a) {
 int CommandRecover(Session& s, const Arguments& a) {
     if (a.positional.size() != 1) throw UsageError{"recover needs exactly one VAULT"};
     const std::string& vaultPath = a.positional[0];
-    auto jv = a.values.find("--journal");
-    const std::string journalPath = jv != a.values.end() ? jv->second : AddJournalPath();
+    std::string journalPath;
+    if (!JournalPathOption(s, a, &journalPath)) return kExitFailure;
     if (!fileio::Exists(vaultPath)) {
         s.Error(vaultPath + ": " + ReaderText(kVaultNoFile));
         return kExitFailure;
     }
-    const bool hadJournal = fileio::Exists(journalPath);
+    const bool applies = journal::DecideJournal(vaultPath, journalPath).action == journal::JournalAction::Apply;
     if (!RecoverBeforeWrite(s, vaultPath, journalPath, false)) return kExitFailure;
     if (!fileio::Exists(vaultPath)) {
         s.Out() << vaultPath << ": empty vault removed; the next add creates it anew\n";
@@ -110,7 +111,7 @@ int CommandRecover(Session& s, const Arguments& a) {
     HandlePtr r(OpenVaultReader(vaultPath.c_str(), 0, kVaultSourcePath, ""));
     ZipEntryInfo head;
     if (r && ReadEntryInfo(r.get(), -1, &head) == kVaultOk) {
-        const bool used = hadJournal && !fileio::Exists(journalPath);
+        const bool used = applies && !fileio::Exists(journalPath);
         s.Out() << vaultPath << ": " << (used ? "recovered" : "intact") << ", " << head.index
                 << (head.index == 1 ? " entry" : " entries") << "\n";
         return s.Failed() ? kExitFailure : kExitOk;

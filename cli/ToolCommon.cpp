@@ -52,8 +52,9 @@ const char kAddHelp[] =
     "Entries already in the vault are skipped. Paths that cannot be read are\n"
     "reported and skipped; the rest is added (exit status 1).\n"
     "The add is guarded by the add journal (default: the program's own, in the\n"
-    "temporary folder), so an interrupted add can be repaired by \"recover\" or\n"
-    "by the program.\n";
+    "temporary folder; on Linux without TMPDIR, in /tmp/hollowbox-UID/), so an\n"
+    "interrupted add can be repaired by \"recover\" or by the program. A\n"
+    "journal that another vault still needs stops the add.\n";
 
 const char kExtractHelp[] =
     "Usage: hollowbox-vault extract [-o] VAULT [NAME...] -d DIR\n"
@@ -79,9 +80,10 @@ const char kCheckHelp[] =
 const char kRecoverHelp[] =
     "Usage: hollowbox-vault recover VAULT [--journal FILE]\n"
     "\n"
-    "Puts the add journal (default: the program's own, in the temporary folder)\n"
-    "back into a vault whose add did not finish. A journal that belongs to\n"
-    "another vault is not applied.\n";
+    "Puts the add journal (default: as for add) back into a vault whose add did\n"
+    "not finish. A journal is applied only to the vault it belongs to, and\n"
+    "deleted only when it belongs to this vault and is no longer needed; any\n"
+    "other journal is left in place.\n";
 
 // ---------------------------------------------------------------------------
 // Command line.
@@ -218,6 +220,15 @@ const char* MethodName(int method) {
 // ---------------------------------------------------------------------------
 // Reading a vault.
 
+namespace {
+
+bool HasDefaultJournal() {
+    std::string path, why;
+    return DefaultJournalPath(&path, &why) && fileio::Exists(path);
+}
+
+}  // namespace
+
 bool IsEmptyVault(const std::string& path) {
     CFile f;
     vault::DirectoryInfo dir;
@@ -241,7 +252,7 @@ bool LoadVault(Session& s, const std::string& path, OpenVault* v, bool withCentr
     if (rc != kVaultOk) {
         if (IsEmptyVault(path)) return true;
         s.Error(path + ": " + ReaderText(kVaultCorrupt) + "; the directory cannot be read" +
-                (fileio::Exists(AddJournalPath()) ? " (an add journal exists: try \"recover\")" : ""));
+                (HasDefaultJournal() ? " (an add journal exists: try \"recover\")" : ""));
         return false;
     }
     const int count = head.index;
@@ -422,42 +433,39 @@ const Entry* FindEntry(const std::vector<Entry>& entries, const std::string& req
 // ---------------------------------------------------------------------------
 // Journal handling shared by add and recover.
 
+bool JournalPathOption(Session& s, const Arguments& a, std::string* journalPath) {
+    auto jv = a.values.find("--journal");
+    if (jv != a.values.end()) {
+        *journalPath = jv->second;
+        return true;
+    }
+    std::string why;
+    if (DefaultJournalPath(journalPath, &why)) return true;
+    s.Error("no safe place for the add journal: " + why + "; name one with --journal");
+    return false;
+}
+
 bool RecoverBeforeWrite(Session& s, const std::string& vaultPath, const std::string& journalPath,
                         bool forAdd) {
-    journal::JournalReport j = journal::ExamineJournal(vaultPath, journalPath);
-    bool vaultExists = fileio::Exists(vaultPath);
-    bool vaultListable = false;
-    if (vaultExists) {
-        HandlePtr r(OpenVaultReader(vaultPath.c_str(), 0, kVaultSourcePath, ""));
-        ZipEntryInfo head;
-        vaultListable = (r && ReadEntryInfo(r.get(), -1, &head) == kVaultOk) || IsEmptyVault(vaultPath);
-    }
-    switch (j.state) {
-        case journal::JournalState::Absent:
-            break;
-        case journal::JournalState::Matches:
-            break;  // RecoverVault also fills in an offset the writer never wrote
-        case journal::JournalState::Foreign:
-        case journal::JournalState::Damaged: {
-            std::string why = journalPath + ": " +
-                              (j.state == journal::JournalState::Foreign ? "add journal of another vault"
-                                                                       : "damaged add journal") +
-                              " (" + j.detail + ")";
-            if (!vaultListable && vaultExists) {
-                s.Error(why + "; not applied to " + vaultPath + ", whose directory cannot be read");
-                return false;
-            }
-            if (j.state == journal::JournalState::Foreign) {
-                if (forAdd) {
-                    // Our own add would overwrite it.
-                    s.Error(why + "; recover that vault first or remove the journal");
-                    return false;
-                }
-                s.Note(why + "; left in place");
-                return true;
-            }
-            break;  // damaged, and the vault needs nothing: the program removes it too
+    // The same decision RecoverVault acts on; here it only adds the words.
+    const journal::JournalDecision d = journal::DecideJournal(vaultPath, journalPath);
+    if (d.action == journal::JournalAction::Keep) {
+        const journal::JournalState state = d.report.state;
+        const char* what = state == journal::JournalState::Foreign  ? "add journal of another vault"
+                           : state == journal::JournalState::Damaged ? "damaged add journal"
+                                                                     : "add journal that cannot be read";
+        const std::string why = journalPath + ": " + what + " (" + d.report.detail + ")";
+        if (fileio::Exists(vaultPath) && !d.vaultListable && !IsEmptyVault(vaultPath)) {
+            s.Error(why + "; not applied to " + vaultPath + ", whose directory cannot be read");
+            return false;
         }
+        if (forAdd && state != journal::JournalState::Damaged) {
+            // The add would need the journal's place, and it is still some
+            // vault's only repair.
+            s.Error(why + "; recover that vault first or remove the journal");
+            return false;
+        }
+        s.Note(why + "; left in place");
     }
     RecoverVault(vaultPath, journalPath);
     return true;

@@ -174,6 +174,10 @@ const Entry* FindEntry(const std::vector<Entry>& entries, const std::string& req
 // ---------------------------------------------------------------------------
 // Before a command changes a vault.
 
+// The add journal's path: --journal, else DefaultJournalPath. False (with
+// the error reported) when there is no safe default.
+bool JournalPathOption(Session& s, const Arguments& a, std::string* journalPath);
+
 // Runs the journal replay the program runs before every add. A journal that
 // does not belong to this vault is never replayed. Returns false (with the
 // error reported) when the vault must not be touched. forAdd: the command

@@ -35,6 +35,19 @@ bool SameFile(const std::string& a, const std::string& b);
 // separators made uniform.
 std::string FullPath(const std::string& path);
 
+// Where the tool keeps the add journal unless told otherwise. Windows: the
+// program's own place, the user's temporary folder. POSIX: $TMPDIR when it
+// is set, else a folder of this user's below /tmp (PrivateFolder), since
+// /tmp is shared with every other user. False, with why, when no safe place
+// can be had.
+bool DefaultJournalPath(std::string* path, std::string* why);
+
+// POSIX: the folder base/hollowbox-UID, made with mode 0700 when missing; an
+// existing one must be a real folder (not a link) owned by this user, and is
+// made private again when others may enter it. Windows: base itself. The
+// result ends in a separator.
+bool PrivateFolder(const std::string& base, std::string* folder, std::string* why);
+
 bool StderrIsTerminal();
 // Switches the process's standard output to binary (no newline
 // translation); nothing to do outside Windows.

@@ -2,11 +2,15 @@
 #include "cli/ToolPlatform.h"
 
 #include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
+#include "document/VaultRecovery.h"
 #include "vault/fileio/FileIo.h"
 
 namespace hbcli {
@@ -81,6 +85,44 @@ std::string FullPath(const std::string& path) {
     std::string out;
     for (const std::string& p : parts) out += "/" + p;
     return out.empty() ? "/" : out;
+}
+
+bool PrivateFolder(const std::string& base, std::string* folder, std::string* why) {
+    std::string dir = base;
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    dir += "/hollowbox-" + std::to_string(static_cast<unsigned long>(::getuid()));
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        *why = dir + ": " + std::strerror(errno);
+        return false;
+    }
+    // Opened without following a link, then judged by what was opened.
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        *why = dir + ": not a folder of its own (" + std::strerror(errno) + ")";
+        return false;
+    }
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+    if (ok && (st.st_mode & 077) != 0) ok = ::fchmod(fd, 0700) == 0;
+    ::close(fd);
+    if (!ok) {
+        *why = dir + ": belongs to another user or cannot be made private";
+        return false;
+    }
+    *folder = dir + "/";
+    return true;
+}
+
+bool DefaultJournalPath(std::string* path, std::string* why) {
+    const char* t = std::getenv("TMPDIR");
+    if (t && *t) {
+        *path = AddJournalPath();
+        return true;
+    }
+    std::string folder;
+    if (!PrivateFolder("/tmp", &folder, why)) return false;
+    *path = folder + kAddJournalName;
+    return true;
 }
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }

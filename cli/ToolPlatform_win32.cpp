@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "document/VaultRecovery.h"
+
 namespace hbcli {
 
 namespace {
@@ -78,6 +80,18 @@ bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 void SetStdoutBinary() {
     std::fflush(stdout);
     _setmode(_fileno(stdout), _O_BINARY);
+}
+
+// The temporary folder of a Windows user is that user's own already.
+bool PrivateFolder(const std::string& base, std::string* folder, std::string*) {
+    *folder = base;
+    if (!folder->empty() && folder->back() != '\\' && folder->back() != '/') *folder += '\\';
+    return true;
+}
+
+bool DefaultJournalPath(std::string* path, std::string*) {
+    *path = AddJournalPath();
+    return true;
 }
 
 }  // namespace hbcli

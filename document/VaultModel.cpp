@@ -520,6 +520,9 @@ uint32_t CVaultModel::AddToVault(const std::string& vaultInternalPath,
     if (type != kVaultSourceFolder && type != kVaultSourcePath) return kVaultBadArguments;
     if (type == kVaultSourcePath && sourcePath.empty()) return kVaultBadArguments;
 
+    // The writer never overwrites a journal that this vault still needs: an
+    // earlier add whose close failed is put back first.
+    if (!m_journalPath.empty() && fileio::Exists(m_journalPath)) ::RecoverVault(m_vaultPath, m_journalPath);
     VaultHandle* writer = OpenVaultWriter(m_vaultPath.c_str(), 0, kVaultSourcePath,
                                           m_journalPath.empty() ? nullptr : m_journalPath.c_str());
     if (!writer) return kVaultNoFile;
