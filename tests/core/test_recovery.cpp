@@ -1,10 +1,15 @@
 // Journal recovery: what RecoverVault does with each state a vault and its
 // journal can be left in, and fault injection over every write of an add
-// (a write that fails, and a process that stops at that write).
+// (a write that fails, a process that stops at that write, and a power cut
+// there that loses every write not yet flushed).
 #include <gtest/gtest.h>
 
+#include <memory>
+
+#include "PowerCut.h"
 #include "VaultTestUtil.h"
 #include "document/VaultRecovery.h"
+#include "vault/reader/VaultHandleImpl.h"
 
 using namespace hbtest;
 
@@ -174,7 +179,7 @@ namespace {
 
 struct Killed {};  // thrown by the write hook: the process stops at that write
 
-enum class Fault { Fail, Stop };
+enum class Fault { Fail, Stop, PowerCut };
 
 struct AddRun {
     int writes = 0;       // write hook calls seen
@@ -196,11 +201,17 @@ AddRun RunAdd(const TempDir& dir, Fault fault, int at) {
     const std::string source = dir / "noise.src";
     WriteBytes(source, entries.back().data);
     AddRun run;
-    WriteHookGuard hook([&](size_t) {
-        ++run.writes;
-        if (at > 0 && run.writes >= at && fault == Fault::Stop) throw Killed();
-        return !(at > 0 && run.writes == at);
-    });
+    std::unique_ptr<FaultModel> power;
+    std::unique_ptr<WriteHookGuard> hook;
+    if (fault == Fault::PowerCut) {
+        power.reset(new FaultModel(at, true));
+    } else {
+        hook.reset(new WriteHookGuard([&](size_t) {
+            ++run.writes;
+            if (at > 0 && run.writes >= at && fault == Fault::Stop) throw Killed();
+            return !(at > 0 && run.writes == at);
+        }));
+    }
     VaultHandle* w = nullptr;
     bool closing = false;
     try {
@@ -230,8 +241,21 @@ AddRun RunAdd(const TempDir& dir, Fault fault, int at) {
             } catch (const Killed&) {
             }
         }
+    } catch (const ProcessStopped&) {
+        // The power is gone: the handle is freed without another write or
+        // flush reaching the disk.
+        if (!closing) delete w;
+    }
+    if (power) {
+        run.writes = power->Writes();
+        power->DropUnflushed();
     }
     return run;
+}
+
+// Removes what an interrupted add may leave beside the vault and the journal.
+void ClearAddFiles(const TempDir& dir) {
+    for (const char* name : {"j.tmp", "j.tmp.new", "v.vfo.new"}) fileio::Remove(dir / name);
 }
 
 // The added entries that made it must be some of NewEntries, in order,
@@ -294,7 +318,7 @@ TEST(VaultRecoveryFaults, StoppedAddToANewVault) {
     for (int at = 1; at <= clean.writes; ++at) {
         SCOPED_TRACE("stopping write " + std::to_string(at));
         fileio::Remove(dir / "v.vfo");
-        fileio::Remove(dir / "j.tmp");
+        ClearAddFiles(dir);
         RunAdd(dir, Fault::Stop, at);
         RecoverVault(dir / "v.vfo", dir / "j.tmp");
         RecoverVault(dir / "v.vfo", dir / "j.tmp");  // at the next login
@@ -306,4 +330,90 @@ TEST(VaultRecoveryFaults, StoppedAddToANewVault) {
         ExpectAddedSubsequence(listed, 0);
         if (HasFatalFailure() || HasNonfatalFailure()) return;
     }
+}
+
+TEST(VaultRecoveryFaults, PowerCutAtEveryWriteOfAnAdd) {
+    TempDir dir("rc_power");
+    const std::vector<TestEntry> old = OldEntries();
+    BuildVault(dir / "v.vfo", old);
+    const Bytes base = ReadBytes(dir / "v.vfo");
+    for (bool fresh : {false, true}) {
+        SCOPED_TRACE(fresh ? "new vault" : "existing vault");
+        auto reset = [&] {
+            ClearAddFiles(dir);
+            if (fresh) fileio::Remove(dir / "v.vfo");
+            else ASSERT_TRUE(WriteBytes(dir / "v.vfo", base));
+        };
+        reset();
+        const AddRun clean = RunAdd(dir, Fault::PowerCut, 0);
+        ASSERT_EQ(clean.closeResult, kVaultOk);
+        ASSERT_GT(clean.writes, 5);
+        for (int at = 1; at <= clean.writes; ++at) {
+            SCOPED_TRACE("power cut at write " + std::to_string(at));
+            reset();
+            RunAdd(dir, Fault::PowerCut, at);
+            RecoverVault(dir / "v.vfo", dir / "j.tmp");
+            RecoverVault(dir / "v.vfo", dir / "j.tmp");  // at the next login
+            EXPECT_FALSE(fileio::Exists(dir / "j.tmp"));
+            std::vector<ListedEntry> listed;
+            if (fresh && !fileio::Exists(dir / "v.vfo")) continue;
+            ExpectVaultStartsWith(dir / "v.vfo", fresh ? std::vector<TestEntry>() : old, &listed);
+            const size_t before = fresh ? 0 : old.size();
+            ExpectAddedSubsequence(listed, before);
+            // All of the add or none of it.
+            EXPECT_TRUE(listed.size() == before || listed.size() == before + NewEntries().size())
+                << listed.size();
+            if (HasFatalFailure() || HasNonfatalFailure()) return;
+        }
+    }
+}
+
+namespace {
+
+// Watches the order of an add's steps on the disk: whether the vault had
+// writes that no flush covered yet when a journal took its name.
+class OrderWatch : public fileio::IoObserver {
+public:
+    OrderWatch(const std::string& vault, const std::string& journal) : m_vault(vault), m_journal(journal) {
+        fileio::SetIoObserver(this);
+    }
+    ~OrderWatch() override { fileio::SetIoObserver(nullptr); }
+    OrderWatch(const OrderWatch&) = delete;
+    OrderWatch& operator=(const OrderWatch&) = delete;
+
+    bool BeforeWrite(CFile& file, uint64_t, size_t) override {
+        if (file.Path() == m_vault) m_dirty = true;
+        return true;
+    }
+    bool BeforeTruncate(CFile& file, uint64_t) override {
+        if (file.Path() == m_vault) m_dirty = true;
+        return true;
+    }
+    void AfterFlush(CFile& file) override {
+        if (file.Path() == m_vault) m_dirty = false;
+    }
+    void AfterRename(const std::string&, const std::string& to) override {
+        if (to != m_journal) return;
+        ++renames;
+        if (m_dirty) ++early;
+    }
+    void AfterRemove(const std::string&) override {}
+
+    int renames = 0;  // journals put in place
+    int early = 0;    // ... while vault writes were not yet on the disk
+
+private:
+    std::string m_vault, m_journal;
+    bool m_dirty = false;
+};
+
+}  // namespace
+
+TEST(VaultRecoveryFaults, VaultIsFlushedBeforeTheJournalSaysTheAddIsDone) {
+    TempDir dir("rc_order");
+    BuildVault(dir / "v.vfo", OldEntries());
+    OrderWatch watch(dir / "v.vfo", dir / "j.tmp");
+    BuildVault(dir / "v.vfo", NewEntries(), dir / "j.tmp");
+    EXPECT_EQ(watch.renames, 2);  // the old tail, then the new one
+    EXPECT_EQ(watch.early, 0);
 }
