@@ -230,10 +230,9 @@ bool HasDefaultJournal() {
 }  // namespace
 
 bool IsEmptyVault(const std::string& path) {
-    CFile f;
-    vault::DirectoryInfo dir;
-    return f.Open(path, CFile::Mode::Read) && vault::LocateDirectory(f, &dir) == vault::VaultStatus::Ok &&
-           dir.entryCount == 0;
+    // Only the whole file: an end record listing nothing can also be bytes
+    // inside some entry's data, found once the real one is damaged.
+    return journal::IsExactlyEmptyVault(path);
 }
 
 bool LoadVault(Session& s, const std::string& path, OpenVault* v, bool withCentral) {

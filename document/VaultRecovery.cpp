@@ -10,6 +10,11 @@
 std::string AddJournalPath() { return fileio::TempFolder() + kAddJournalName; }
 
 int RecoverVault(const std::string& vaultPath, const std::string& journalPath) {
+    // A new vault is built beside its place and takes its name only when
+    // complete (vault writer); one whose first add stopped left that file.
+    const std::string unfinished = vaultPath + ".new";
+    if (fileio::Exists(unfinished)) fileio::Remove(unfinished);
+
     // No vault: nothing to repair, and a journal is left for its own vault.
     if (!fileio::Exists(vaultPath)) return 0;
 
