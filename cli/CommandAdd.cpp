@@ -3,6 +3,7 @@
 
 #include "cli/ToolCommon.h"
 #include "cli/ToolPlatform.h"
+#include "document/AddJournal.h"
 #include "document/VaultRecovery.h"
 #include "vault/fileio/FileIo.h"
 #include "vault/format/VaultRecords.h"
@@ -139,6 +140,7 @@ public:
     ~VaultAppender() { Finish(); }
 
     bool Open() {
+        m_journalBefore = fileio::Exists(m_journal);
         m_writer = OpenVaultWriter(m_vault.c_str(), 0, kVaultSourcePath, m_journal.c_str());
         if (!m_writer) {
             m_s.Error(m_vault + ": " + WriterText(1));
@@ -160,7 +162,12 @@ public:
                       "; the journal " + m_journal + " is kept for \"recover\"");
             return false;
         }
-        fileio::Remove(m_journal);
+        // A journal that was there before the writer opened (a new vault is
+        // built without touching it) goes only when it is this vault's and no
+        // longer needed.
+        if (!m_journalBefore ||
+            journal::DecideJournal(m_vault, m_journal).action == journal::JournalAction::Discard)
+            fileio::Remove(m_journal);
         return true;
     }
 
@@ -188,6 +195,7 @@ private:
     Session& m_s;
     std::string m_vault, m_journal;
     VaultHandle* m_writer = nullptr;
+    bool m_journalBefore = false;
     size_t m_roundEntries = 0;
     uint64_t m_roundBytes = 0;
 };

@@ -459,8 +459,9 @@ bool RecoverBeforeWrite(Session& s, const std::string& vaultPath, const std::str
             return false;
         }
         if (forAdd && state != journal::JournalState::Damaged) {
-            // The add would need the journal's place, and it is still some
-            // vault's only repair.
+            // The add would need the journal's place (from its second round
+            // on, even for a new vault), and it is still some vault's only
+            // repair.
             s.Error(why + "; recover that vault first or remove the journal");
             return false;
         }

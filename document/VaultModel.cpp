@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "document/AddJournal.h"
 #include "document/VaultRecovery.h"
 #include "vault/VaultApi.h"
 #include "vault/format/VaultEntryRules.h"
@@ -522,7 +523,11 @@ uint32_t CVaultModel::AddToVault(const std::string& vaultInternalPath,
 
     // The writer never overwrites a journal that this vault still needs: an
     // earlier add whose close failed is put back first.
-    if (!m_journalPath.empty() && fileio::Exists(m_journalPath)) ::RecoverVault(m_vaultPath, m_journalPath);
+    bool journalBefore = !m_journalPath.empty() && fileio::Exists(m_journalPath);
+    if (journalBefore) {
+        ::RecoverVault(m_vaultPath, m_journalPath);
+        journalBefore = fileio::Exists(m_journalPath);  // another vault's: it stays
+    }
     VaultHandle* writer = OpenVaultWriter(m_vaultPath.c_str(), 0, kVaultSourcePath,
                                           m_journalPath.empty() ? nullptr : m_journalPath.c_str());
     if (!writer) return kVaultNoFile;
@@ -534,8 +539,13 @@ uint32_t CVaultModel::AddToVault(const std::string& vaultInternalPath,
     if (m_hooks.flush) m_hooks.flush();
     if (rc == kVaultNoFile && m_hooks.sourceNotOpened) m_hooks.sourceNotOpened(sourcePath);
     // Only a completed close makes the journal useless; otherwise it is what
-    // repairs the vault's directory.
-    if (closed == kVaultOk && !m_journalPath.empty()) fileio::Remove(m_journalPath);
+    // repairs the vault's directory. One that was there before the writer
+    // opened (a new vault is built without touching it) is deleted only when
+    // it belongs to this vault and is no longer needed.
+    if (closed == kVaultOk && !m_journalPath.empty() &&
+        (!journalBefore ||
+         journal::DecideJournal(m_vaultPath, m_journalPath).action == journal::JournalAction::Discard))
+        fileio::Remove(m_journalPath);
     if (rc == kVaultOk && closed != kVaultOk) rc = closed;
     if (rc == kVaultOk && out) {
         out->attributes = vault::WindowsAttributesFromExternal(external);

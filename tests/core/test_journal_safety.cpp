@@ -255,6 +255,29 @@ TEST(JournalDecision, JournalOfAFailedCloseIsNeverOverwrittenByTheNextAdd) {
     EXPECT_FALSE(fileio::Exists(j));
 }
 
+TEST(JournalDecision, AnotherVaultsJournalOutlivesTheDocumentsAdds) {
+    TempDir dir("jd_model");
+    const Materials m = MakeMaterials(dir);
+    const std::string v = dir / "v.vfo", j = dir / "j.tmp";
+    ASSERT_TRUE(WriteBytes(j, m.foreign));
+    ASSERT_TRUE(WriteBytes(dir / "src.txt", MakeData(600, 43, true)));
+    CVaultModel model;
+    model.SetVaultPath(v);
+    model.SetJournalPath(j);
+    // A new vault is built without the journal's place.
+    EXPECT_EQ(model.AddToVault("a.txt", dir / "src.txt", kVaultSourcePath, nullptr), kVaultOk);
+    EXPECT_EQ(ReadBytes(j), m.foreign);
+    // Adding to it would need that place: refused, nothing written.
+    const Bytes image = ReadBytes(v);
+    EXPECT_NE(model.AddToVault("b.txt", dir / "src.txt", kVaultSourcePath, nullptr), kVaultOk);
+    EXPECT_EQ(ReadBytes(j), m.foreign);
+    EXPECT_TRUE(ReadBytes(v) == image);
+    // Once the other vault has taken its journal back, adds go on.
+    fileio::Remove(j);
+    EXPECT_EQ(model.AddToVault("b.txt", dir / "src.txt", kVaultSourcePath, nullptr), kVaultOk);
+    EXPECT_FALSE(fileio::Exists(j));
+}
+
 TEST(JournalDecision, JournalReadIsBoundedByTheVaultsSize) {
     TempDir dir("jd_bound");
     const Materials m = MakeMaterials(dir);
