@@ -355,6 +355,7 @@ TEST(VaultRecoveryFaults, PowerCutAtEveryWriteOfAnAdd) {
             RecoverVault(dir / "v.vfo", dir / "j.tmp");
             RecoverVault(dir / "v.vfo", dir / "j.tmp");  // at the next login
             EXPECT_FALSE(fileio::Exists(dir / "j.tmp"));
+            EXPECT_FALSE(fileio::Exists(dir / "v.vfo.new"));  // an unfinished new vault
             std::vector<ListedEntry> listed;
             if (fresh && !fileio::Exists(dir / "v.vfo")) continue;
             ExpectVaultStartsWith(dir / "v.vfo", fresh ? std::vector<TestEntry>() : old, &listed);
