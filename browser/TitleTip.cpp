@@ -180,7 +180,8 @@ bool ZTitleTip::FilterMessage(MSG* msg) {
       DWORD now = msg->time ? msg->time : ::GetTickCount();
       bool doubleClick = false;
       if (msg->message == WM_LBUTTONDOWN) {
-        doubleClick = now - m_dwLastClick <= kDoubleClickMs;
+        // A press made before the last noted click was handled counts too.
+        doubleClick = static_cast<LONG>(now - m_dwLastClick) <= static_cast<LONG>(kDoubleClickMs);
         m_dwLastClick = now;
       }
       PassOnButton(*msg, doubleClick, now);
