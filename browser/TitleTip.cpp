@@ -21,6 +21,17 @@ LRESULT HitTest(HWND hwnd, POINT screen) {
   return static_cast<LRESULT>(result);
 }
 
+// The list's texts are in the system's code page; the list's font may carry
+// another character set, so the text is measured and drawn as Unicode, the
+// way the list draws it.
+std::wstring Widen(const std::string& text) {
+  int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
+  if (n > 0)
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+  return wide;
+}
+
 UINT NonClientButton(UINT message, bool doubleClick) {
   switch (message) {
     case WM_RBUTTONDOWN: return WM_NCRBUTTONDOWN;
@@ -64,7 +75,8 @@ void ZTitleTip::Show(const RECT& cell, const std::string& text, int xOffset) {
   HDC dc = ::GetDC(m_hWnd);
   HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(m_hOwner, WM_GETFONT, 0, 0)));
   SIZE size{0, 0};
-  ::GetTextExtentPoint32A(dc, padded.c_str(), static_cast<int>(padded.size()), &size);
+  std::wstring wide = Widen(padded);
+  ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
   ::SelectObject(dc, old);
   ::ReleaseDC(m_hWnd, dc);
 
@@ -77,6 +89,7 @@ void ZTitleTip::Show(const RECT& cell, const std::string& text, int xOffset) {
 
   m_rcTitle = title;
   m_strText = padded;
+  m_wstrText = wide;
   ::SetWindowTextA(m_hWnd, text.c_str());
   ::SetWindowPos(m_hWnd, HWND_TOP, tip.left, tip.top, tip.right - tip.left, tip.bottom - tip.top,
                  SWP_SHOWWINDOW | SWP_NOACTIVATE);
@@ -95,7 +108,7 @@ void ZTitleTip::Paint(HDC dc) {
   HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(m_hOwner, WM_GETFONT, 0, 0)));
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, ::GetSysColor(COLOR_INFOTEXT));
-  ::TextOutA(dc, 0, 2, m_strText.c_str(), static_cast<int>(m_strText.size()));
+  ::TextOutW(dc, 0, 2, m_wstrText.c_str(), static_cast<int>(m_wstrText.size()));
   ::SelectObject(dc, old);
 }
 

@@ -64,6 +64,7 @@ private:
   DWORD m_dwLastClick = 0;
   RECT m_rcTitle{0, 0, 0, 0};
   std::string m_strText;  // padded
+  std::wstring m_wstrText;
   bool m_bFilterAdded = false;
   // The last single left press passed on through the tip.
   HWND m_hPassedTo = nullptr;
