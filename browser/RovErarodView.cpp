@@ -66,6 +66,7 @@ CRovErarodView::CRovErarodView(CRovErarodDoc* doc) : m_pDoc(doc) {
     ui.SetText(LoadResString(m_bLoggedIn ? IDS_LOGOUT : IDS_LOGIN));
     ui.Enable(m_bLoggedIn || m_device.UDLL_DeviceExist(m_hDevice) > 0);
   });
+  OnCommand(ID_CHANGE_PASSWORD, [this] { OnChangePassword(); });
   OnUpdate(ID_CHANGE_PASSWORD, [this](CCmdUI& ui) { ui.Enable(m_bLoggedIn); });
 
   OnCommand(ID_UP_FOLDER, [this] { OnUp(); });
@@ -135,6 +136,7 @@ void CRovErarodView::OnInitialUpdate() {
   char temp[MAX_PATH + 1] = {0};
   DWORD n = ::GetTempPathA(MAX_PATH, temp);
   m_strTempFolder = (n > 0 && n <= MAX_PATH) ? std::string(temp, n) : std::string();
+  m_titleTip.Create(m_hWnd);
   SetUpList();
   RecoverVault();
   ShowClock();
@@ -771,10 +773,12 @@ bool CRovErarodView::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT* result) {
       *result = OnCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(lp));
       return true;
     case NM_CLICK:
+      m_titleTip.NoteClick();
       UpdateToolbar();
       *result = 0;
       return true;
     case NM_DBLCLK:
+      m_titleTip.NoteClick();
       OnOpenSelection();
       *result = 0;
       return true;
@@ -839,6 +843,8 @@ bool CRovErarodView::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT* result) {
 }
 
 LRESULT CRovErarodView::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_LBUTTONDOWN && m_titleTip.CompletesDoubleClick(m_hWnd, lp, ::GetMessageTime()))
+    msg = WM_LBUTTONDBLCLK;
   switch (msg) {
     case WM_TIMER:
       if (wp == kLoadTimer) {
@@ -854,6 +860,9 @@ LRESULT CRovErarodView::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
       break;
     case WM_ERASEBKGND:
       return OnEraseBackground(reinterpret_cast<HDC>(wp));
+    case WM_MOUSEMOVE:
+      OnListMouseMove(wp, POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+      break;
     case WM_CONTEXTMENU:
       OnContextMenu(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
       return 0;

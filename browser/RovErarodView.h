@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/DeviceLibrary.h"
+#include "browser/TitleTip.h"
 #include "document/VaultModel.h"
 #include "framework/Controls.h"
 #include "framework/Handles.h"
@@ -76,6 +77,19 @@ public:
   // The context menu for the current state (sub-menu of menu 136 with the
   // items that apply); menu keeps it alive.  Null while logged out.
   HMENU PrepareContextMenu(CMenu* menu) const;
+  // The Change Password command (ViewPassword.cpp).
+  void OnChangePassword();
+
+  // --- Title tips (ViewTitleTip.cpp).
+  struct TitleTipCell {
+    int row = -1, column = -1;
+    RECT rect{0, 0, 0, 0};  // list client coordinates, top moved up by one
+    int offset = 0;         // of the text from the cell's left edge
+  };
+  // The cell under a point of the list's client area (report mode only).
+  bool FindTitleTipCell(POINT pt, TitleTipCell* cell) const;
+  void OnListMouseMove(WPARAM keys, POINT pt);
+  ZTitleTip& GetTitleTip() { return m_titleTip; }
 
   // --- Vault binding services.
   // Creates every directory along path (see the .cpp for the rules).
@@ -175,4 +189,5 @@ private:
   bool m_bNewFolderNamed = false;
   std::string m_strNewFolderName;
   bool m_bToolbarUpdatePosted = false;
+  ZTitleTip m_titleTip;
 };

@@ -34,7 +34,22 @@ void CWinApp::RemoveModeless(HWND dlg) {
   m_modeless.erase(std::remove(m_modeless.begin(), m_modeless.end(), dlg), m_modeless.end());
 }
 
+void CWinApp::AddMessageFilter(const void* key, MessageFilter filter) {
+  RemoveMessageFilter(key);
+  m_filters.emplace_back(key, std::move(filter));
+}
+
+void CWinApp::RemoveMessageFilter(const void* key) {
+  m_filters.erase(std::remove_if(m_filters.begin(), m_filters.end(),
+                                 [key](const std::pair<const void*, MessageFilter>& f) {
+                                   return f.first == key;
+                                 }),
+                  m_filters.end());
+}
+
 bool CWinApp::PreTranslateMessage(MSG* msg) {
+  for (size_t i = 0; i < m_filters.size(); ++i)
+    if (m_filters[i].second(msg)) return true;
   if (auto* frame = dynamic_cast<CFrameWnd*>(m_pMainWnd)) {
     if (frame->PreTranslateMessage(msg)) return true;
   }

@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/Wnd.h"
@@ -34,6 +36,12 @@ public:
   HWND GetMainWnd() const { return m_pMainWnd ? m_pMainWnd->m_hWnd : nullptr; }
   void AddModeless(HWND dlg) { m_modeless.push_back(dlg); }
   void RemoveModeless(HWND dlg);
+  // A filter sees every message of the loop before anything else does and
+  // returns true when it consumed it.  key identifies the filter for removal;
+  // a filter must not be removed while it runs.
+  using MessageFilter = std::function<bool(MSG*)>;
+  void AddMessageFilter(const void* key, MessageFilter filter);
+  void RemoveMessageFilter(const void* key);
 
   // The command line after the program's name and the blanks that follow it.
   std::string m_strCmdLine;
@@ -46,6 +54,7 @@ public:
 
 private:
   std::vector<HWND> m_modeless;
+  std::vector<std::pair<const void*, MessageFilter>> m_filters;
 };
 
 // The one application object, or null before it was constructed.

@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "GuiTestSupport.h"
+#include "resources/dlg_changepassword.h"
 #include "resources/dlg_disklogin.h"
 #include "resources/resource.h"
 #include "framework/WinApp.h"
@@ -90,6 +93,26 @@ std::wstring CommandLineOf(DWORD pid) {
 }
 
 HWND FindLoginDialog() { return FindWindowA("#32770", "Disk Login"); }
+HWND FindPasswordDialog() { return FindWindowA("#32770", "Change Password"); }
+
+// A text field ("password", "hint") of E:'s emulated secure area, as the
+// device library stored it; "(none)" when the line is absent.
+std::string SecureAreaField(const std::string& field) {
+  std::ifstream in("E:\\.udll-secure", std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.compare(0, field.size() + 1, field + " ") != 0) continue;
+    std::string hex = line.substr(field.size() + 1), text;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+      text += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return text;
+  }
+  return "(none)";
+}
+
+// The list view of the main window (enabled exactly while logged in).
+HWND FindList(HWND frame) { return FindWindowExA(frame, nullptr, "SysListView32", nullptr); }
 HWND FindFrame() { return FindWindowA("DIVizClass", nullptr); }
 
 class ProgramTest : public ::testing::Test {
@@ -153,6 +176,76 @@ protected:
   EnvGuard m_env{{"TEMP", "TMP", "HB_MSGBOX_LOG", "HB_MSGBOX_ANSWER"}};
   std::string m_temp, m_log, m_copy, m_library;
 };
+
+TEST_F(ProgramTest, ChangedPasswordAndHintAreStoredOnTheDiskAndOpenItNextTime) {
+  const char kNew[] = "Fresh-Pass-0015";  // 15 characters
+  ASSERT_TRUE(StartFromDisk());
+  HWND dlg = WaitForLoginDialog();
+  ASSERT_NE(nullptr, dlg);
+  Login(dlg, kPassword);
+  HWND frame = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (frame = FindFrame()) != nullptr && IsWindowVisible(frame); }));
+
+  PostMessageA(frame, WM_COMMAND, ID_CHANGE_PASSWORD, 0);
+  HWND change = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (change = FindPasswordDialog()) != nullptr && IsWindowVisible(change); }));
+  for (int id : {IDC_NEWPW, IDC_NEWPW_CONFIRM})
+    SendMessageA(GetDlgItem(change, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kNew));
+  SendMessageA(GetDlgItem(change, IDC_NEWPW_HINT), WM_SETTEXT, 0,
+               reinterpret_cast<LPARAM>("fresh and fifteen"));
+  PostMessageA(change, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitFor([&] { return FindPasswordDialog() == nullptr; }));
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(kNew, SecureAreaField("password"));
+  EXPECT_EQ("fresh and fifteen", SecureAreaField("hint"));
+
+  // Log out and in again: the old password is wrong now, the new hint shows.
+  PostMessageA(frame, WM_COMMAND, ID_LOGIN, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowEnabled(FindList(frame)); }));
+  PostMessageA(frame, WM_COMMAND, ID_LOGIN, 0);
+  dlg = WaitForLoginDialog();
+  ASSERT_NE(nullptr, dlg);
+  EXPECT_EQ("fresh and fifteen", WindowText(GetDlgItem(dlg, IDC_LOGIN_HINT)));
+  Login(dlg, kPassword);
+  ASSERT_TRUE(WaitFor([&] { return Boxes().size() == 1; }));
+  EXPECT_EQ("Wrong Password !  Please try again.", Boxes()[0].text);
+  EXPECT_TRUE(IsWindow(dlg));
+  Login(dlg, kNew);
+  ASSERT_TRUE(WaitFor([&] { return FindLoginDialog() == nullptr; }));
+  EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(FindList(frame)) != FALSE; }));
+  EXPECT_EQ(1u, Boxes().size());
+
+  PostMessageA(frame, WM_COMMAND, ID_APP_EXIT, 0);
+  EXPECT_TRUE(EndedAndCleanedUp());
+}
+
+TEST_F(ProgramTest, PasswordChangedBehindTheProgramsBackIsRefusedAndSaidSo) {
+  ASSERT_TRUE(StartFromDisk());
+  HWND dlg = WaitForLoginDialog();
+  ASSERT_NE(nullptr, dlg);
+  Login(dlg, kPassword);
+  HWND frame = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (frame = FindFrame()) != nullptr && IsWindowVisible(frame); }));
+  // Another tool changes the password: the one typed at login is stale.
+  ASSERT_EQ(0, UdllAdmin("set E: --password Elsewhere1"));
+
+  PostMessageA(frame, WM_COMMAND, ID_CHANGE_PASSWORD, 0);
+  HWND change = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (change = FindPasswordDialog()) != nullptr && IsWindowVisible(change); }));
+  for (int id : {IDC_NEWPW, IDC_NEWPW_CONFIRM})
+    SendMessageA(GetDlgItem(change, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Mine2"));
+  PostMessageA(change, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitFor([&] { return Boxes().size() == 1; }));
+  EXPECT_EQ("The password was not changed. Check the disk and try again.", Boxes()[0].text);
+  EXPECT_EQ("Error Message", Boxes()[0].caption);
+  EXPECT_EQ(static_cast<unsigned>(MB_ICONHAND), Boxes()[0].style);
+  EXPECT_TRUE(IsWindow(change));  // open for another try
+  EXPECT_EQ("Elsewhere1", SecureAreaField("password"));
+  PostMessageA(change, WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(WaitFor([&] { return FindPasswordDialog() == nullptr; }));
+  PostMessageA(frame, WM_COMMAND, ID_APP_EXIT, 0);
+  EXPECT_TRUE(EndedAndCleanedUp());
+}
 
 TEST_F(ProgramTest, RelaunchesFromTempLogsInShowsTheFrameAndCleansUpAtExit) {
   ASSERT_TRUE(StartFromDisk());

@@ -466,7 +466,7 @@ std::wstring StringIn(LANGID lang, UINT id) {
 
 TEST(Resources, EveryLanguageHasEveryStringAndEnglishKeepsQuotesAndBlanks) {
   const UINT ids[] = {3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 17, 19, 20, 22, 23, 24, 25, 26, 27, 28, 29,
-                      30, 31, 32, 33, 34, 35, 36, 37, 128, 333, 334, 353, 32771, 32772, 32773,
+                      30, 31, 32, 33, 34, 35, 36, 37, 45, 128, 333, 334, 353, 32771, 32772, 32773,
                       32777, 57345, 57634, 57635, 57637, 57665, 59137, 59138, 59139};
   const LANGID langs[] = {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
                           MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL),

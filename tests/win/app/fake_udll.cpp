@@ -9,10 +9,15 @@
 // HB_FAKE_DEVICE=0 makes UDLL_DeviceExist report no device; HB_FAKE_STATE is
 // the device state (hex).  When HB_FAKE_WP_LOG names a file, every
 // UDLL_SetWriteProtect call appends "wp VALUE" and every UDLL_FlushFileBuffer
-// call "flush" to it, one line each.
+// call "flush" to it, one line each.  When HB_FAKE_CHANGE_LOG names a file,
+// every UDLL_ChangePassword call appends one line
+//   change DRIVE|CURRENT|NEW|HINT|ZEROS
+// (CURRENT in hex; ZEROS is 1 when every buffer is zero after its text) and
+// answers HB_FAKE_CHANGE_RESULT (default 1); nothing is stored.
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -32,8 +37,8 @@ std::string Env(const char* name) {
   return (n > 0 && n < sizeof(buf)) ? std::string(buf, n) : std::string();
 }
 
-void AppendToCallLog(const std::string& line) {
-  std::string path = Env("HB_FAKE_WP_LOG");
+void AppendToCallLog(const std::string& line, const char* logVariable = "HB_FAKE_WP_LOG") {
+  std::string path = Env(logVariable);
   if (path.empty()) return;
   HANDLE f = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -115,8 +120,28 @@ __declspec(dllexport) int32_t UDLL_GetTestString(uint32_t, unsigned char* test) 
   if (n == 15) test[15] = 0;
   return 1;
 }
-__declspec(dllexport) int32_t UDLL_ChangePassword(uint32_t, const char*, const char*, const char*) {
-  return 1;
+__declspec(dllexport) int32_t UDLL_ChangePassword(uint32_t, const char* current,
+                                                  const char* password, const char* hint) {
+  // The text of a buffer, and whether everything after it is zero.
+  bool zeros = true;
+  auto text = [&zeros](const char* buf, size_t size) {
+    size_t n = strnlen(buf, size);
+    for (size_t i = n; i < size; ++i) zeros = zeros && buf[i] == 0;
+    return std::string(buf, n);
+  };
+  std::string cur = text(current, 512), pw = text(password, 16), h = text(hint, 128);
+  std::string hex;
+  for (unsigned char c : cur) {
+    char two[3];
+    std::snprintf(two, sizeof(two), "%02X", c);
+    hex += two;
+  }
+  const Drive* d = Current();
+  AppendToCallLog(std::string("change ") + (d ? d->letter : '?') + "|" + hex + "|" + pw + "|" + h +
+                      "|" + (zeros ? "1" : "0"),
+                  "HB_FAKE_CHANGE_LOG");
+  std::string result = Env("HB_FAKE_CHANGE_RESULT");
+  return result.empty() ? 1 : std::atoi(result.c_str());
 }
 __declspec(dllexport) uint32_t UDLL_GetDeviceState(uint32_t) {
   return static_cast<uint32_t>(std::strtoul(Env("HB_FAKE_STATE").c_str(), nullptr, 16));

@@ -8,6 +8,9 @@
 //   hb-drive close                  closes the main window
 //   hb-drive cancel                 cancels the Disk Login dialog
 //   hb-drive sort COLUMN            clicks the list's column header COLUMN (0-4)
+//   hb-drive command ID             sends menu command ID to the main window
+//   hb-drive wait-password [seconds] waits for the Change Password dialog
+//   hb-drive hover ROW              moves the mouse onto the name of list row ROW
 // With HB_DRIVE_DESKTOP set, the windows are looked for on that desktop (a
 // Wine virtual desktop started with "explorer /desktop=NAME,WxH").
 // Exit status 0 when done, 1 when the window did not turn up.
@@ -19,6 +22,7 @@
 #include <cstring>
 #include <string>
 
+#include "resources/dlg_changepassword.h"
 #include "resources/dlg_disklogin.h"
 
 namespace {
@@ -37,6 +41,23 @@ BOOL CALLBACK FindLogin(HWND hwnd, LPARAM lp) {
 HWND LoginDialog() {
   HWND found = nullptr;
   EnumWindows(FindLogin, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+BOOL CALLBACK FindPassword(HWND hwnd, LPARAM lp) {
+  char cls[32] = {0};
+  GetClassNameA(hwnd, cls, sizeof(cls));
+  if (std::strcmp(cls, "#32770") == 0 && IsWindowVisible(hwnd) &&
+      GetDlgItem(hwnd, IDC_NEWPW_CONFIRM)) {
+    *reinterpret_cast<HWND*>(lp) = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND PasswordDialog() {
+  HWND found = nullptr;
+  EnumWindows(FindPassword, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
@@ -110,6 +131,39 @@ int main(int argc, char** argv) {
     LPARAM at = MAKELPARAM(x, 5);
     SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
     SendMessageA(header, WM_LBUTTONUP, 0, at);
+    return 0;
+  }
+  if (cmd == "wait-password") return WaitFor(PasswordDialog, seconds) ? 0 : 1;
+  if (cmd == "command" && argc > 2) {
+    HWND f = Frame();
+    if (!f) return 1;
+    PostMessageA(f, WM_COMMAND, static_cast<WPARAM>(std::atoi(argv[2])), 0);
+    return 0;
+  }
+  if (cmd == "hover" && argc > 2) {
+    HWND f = Frame();
+    HWND list = f ? FindWindowExA(f, nullptr, "SysListView32", nullptr) : nullptr;
+    HWND header = list ? FindWindowExA(list, nullptr, "SysHeader32", nullptr) : nullptr;
+    if (!header) return 1;
+    // Row height from the list's own estimate of one and two rows.
+    auto viewHeight = [list](int rows) {
+      return HIWORD(SendMessageA(list, LVM_APPROXIMATEVIEWRECT, rows, MAKELPARAM(-1, -1)));
+    };
+    int rowHeight = viewHeight(2) - viewHeight(1);
+    RECT hr{};
+    GetWindowRect(header, &hr);
+    POINT p{static_cast<LONG>(SendMessageA(list, LVM_GETCOLUMNWIDTH, 0, 0) / 2),
+            (hr.bottom - hr.top) + rowHeight * std::atoi(argv[2]) + rowHeight / 2};
+    ClientToScreen(list, &p);
+    for (int dx : {3, 0}) {  // two moves: the list sees the mouse arrive
+      INPUT in{};
+      in.type = INPUT_MOUSE;
+      in.mi.dx = MulDiv(p.x + dx, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+      in.mi.dy = MulDiv(p.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+      in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+      SendInput(1, &in, sizeof(in));
+      Sleep(200);
+    }
     return 0;
   }
   if (cmd == "close") {

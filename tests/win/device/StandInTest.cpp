@@ -271,6 +271,26 @@ TEST_F(StandIn, DriveWithoutPasswordAcceptsItsOwnUnpackedTestString) {
   EXPECT_EQ("fresh", StoredPassword());
 }
 
+TEST_F(StandIn, ChangedPasswordAndHintReadBackWholeAsTheLoginReadsThem) {
+  struct Case {
+    std::string password, hint;
+  } cases[] = {
+      {"ABCDEFGHIJKLMNO", std::string(127, 'h')},  // the longest of each
+      {"x", ""},                                    // an empty hint is a hint
+      {"Mixed Case 7", "a hint with blanks"},
+  };
+  SetArea('E', "start", "old hint", 0);
+  ASSERT_TRUE(Select('E'));
+  std::string current = "start";
+  for (const Case& c : cases) {
+    ASSERT_EQ(1, Change(current, c.password, c.hint)) << c.password;
+    EXPECT_EQ(c.password, StoredPassword());
+    EXPECT_EQ(c.hint, Hint());
+    EXPECT_EQ(0, Change(current, "again", "")) << "the old password is gone";
+    current = c.password;
+  }
+}
+
 TEST_F(StandIn, ChangeRefusesBuffersWithoutTerminator) {
   SetArea('E', "pw", "hint", 0);
   ASSERT_TRUE(Select('E'));
