@@ -6,12 +6,16 @@
 // write is running.  Also the New Folder name checks and the keys of its
 // label edit.
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <set>
+#include <thread>
 
 #include "BrowserFixture.h"
 #include "browser/ProgressDlg.h"
+#include "browser/ReplaceConfirmDlg.h"
 #include "resources/dlg_progress.h"
+#include "resources/dlg_replace.h"
 
 using namespace hbtest;
 
@@ -59,6 +63,18 @@ private:
   std::function<void(HWND, size_t)> m_onText;
 };
 ProgressWatch* ProgressWatch::s_current = nullptr;
+
+// The replace question among the thread's windows (it has a Replace All
+// button), or null.
+HWND FindReplaceDialog(DWORD thread) {
+  HWND found = nullptr;
+  EnumThreadWindows(thread, [](HWND h, LPARAM lp) -> BOOL {
+    if (!GetDlgItem(h, IDC_REPLACE_ALL)) return TRUE;
+    *reinterpret_cast<HWND*>(lp) = h;
+    return FALSE;
+  }, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
 
 void ClickCancel(HWND dlg) {
   PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
@@ -326,6 +342,61 @@ TEST_F(DeleteTest, UpAndCloseQueuedDuringANewFolderWriteWait) {
   EXPECT_EQ(1u, after.count("Docs/Second/"));
   EXPECT_EQ(m_before.size() + 2, after.size());
   ExpectVaultChecks();
+}
+
+// --- The replace question of a transfer.
+
+TEST_F(DeleteTest, ReplaceAllIsAskedOnceAndTheProgressDialogStepsAside) {
+  Open(true, 6);
+  m_view->BeginProgress(IDS_ADD_FILE);
+  CProgressDlg* progress = m_view->GetProgressDialog();
+  ASSERT_NE(nullptr, progress);
+  EXPECT_EQ(LoadResString(IDS_ADD_FILE), WindowText(progress->m_hWnd));
+  m_view->ProgressText("Docs/a.txt", IDS_COPY_FILE, "");
+  EXPECT_TRUE(IsWindowVisible(progress->m_hWnd));
+
+  // Answers the question with button `id` from a helper thread (and
+  // cancels a question that should not have come).
+  DWORD uiThread = GetCurrentThreadId();
+  HWND progressWnd = progress->m_hWnd;  // the view owns the dialog
+  auto ask = [&](int id, int* asked, bool* progressHidden) {
+    std::atomic<bool> done{false};
+    std::thread helper([&] {
+      HWND dlg = nullptr;
+      WaitFor([&] { return done || ((dlg = FindReplaceDialog(uiThread)) && IsWindowVisible(dlg)); },
+              5000);
+      if (!dlg || done) return;
+      ++*asked;
+      *progressHidden = !IsWindowVisible(progressWnd);
+      while (!done && IsWindow(dlg)) {
+        PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dlg, id)));
+        Sleep(50);
+      }
+    });
+    int r = m_view->AskReplace("Docs/a.txt");
+    done = true;
+    helper.join();
+    return r;
+  };
+  int asked = 0;
+  bool hidden = false;
+  m_view->ResetReplaceDecision();
+  EXPECT_EQ(CReplaceConfirmDlg::kReplaceAll, ask(IDC_REPLACE_ALL, &asked, &hidden));
+  EXPECT_EQ(1, asked);
+  EXPECT_TRUE(hidden);
+  EXPECT_EQ(CReplaceConfirmDlg::kReplaceAll, ask(IDCANCEL, &asked, &hidden));
+  EXPECT_EQ(1, asked);  // not asked again in this transfer
+  m_view->ProgressText("b.txt", IDS_COPY_FILE, "");
+  EXPECT_TRUE(IsWindowVisible(progressWnd));
+
+  m_view->ResetReplaceDecision();  // the next transfer asks again
+  EXPECT_EQ(CReplaceConfirmDlg::kNo, ask(IDC_REPLACE_NO, &asked, &hidden));
+  EXPECT_EQ(2, asked);
+  EXPECT_EQ(CReplaceConfirmDlg::kNo, m_view->GetReplaceDecision());
+  m_view->EndProgress();
+  EXPECT_FALSE(IsWindow(progressWnd));
+  EXPECT_EQ(nullptr, m_view->GetProgressDialog());
 }
 
 // --- New Folder: names and keys.
