@@ -1,6 +1,7 @@
 // hollowbox-vault: the portable command-line tool over the vault reader and
-// writer. The logic lives here so tests can drive it in-process; main.cpp
-// only wires it to the console.
+// writer. The logic lives in hb_cli (ToolCommon plus one Command*.cpp per
+// command) so tests can drive it in-process; main.cpp only wires it to the
+// console.
 #pragma once
 
 #include <iosfwd>

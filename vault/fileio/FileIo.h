@@ -36,13 +36,17 @@ public:
         ReadWriteExisting,  // existing file, read and write, no sharing
         CreateWrite,        // create or truncate, write only, no sharing
         CreateReadWrite,    // create or truncate, read and write, no sharing
+        CreateNew,          // a new file only (fails when the name exists, even
+                            // as a link), read and write, no sharing
     };
 
     CFile() = default;
     ~CFile() { Close(); }
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
-    CFile(CFile&& other) noexcept : m_handle(other.m_handle) { other.m_handle = kInvalid; }
+    CFile(CFile&& other) noexcept : m_handle(other.m_handle), m_path(std::move(other.m_path)) {
+        other.m_handle = kInvalid;
+    }
     CFile& operator=(CFile&& other) noexcept;
 
     bool Open(const std::string& path, Mode mode);
@@ -72,10 +76,13 @@ public:
     intptr_t Native() const { return m_handle; }
     // Takes ownership of a platform handle.
     static CFile Adopt(intptr_t native);
+    // The path the file was opened by (empty for an adopted handle).
+    const std::string& Path() const { return m_path; }
 
 private:
     static constexpr intptr_t kInvalid = -1;
     intptr_t m_handle = kInvalid;
+    std::string m_path;
 };
 
 namespace fileio {
@@ -83,6 +90,8 @@ namespace fileio {
 bool Exists(const std::string& path);
 bool IsDirectory(const std::string& path);
 bool Remove(const std::string& path);
+// Replaces `to` when it exists. The rename itself is durable when this
+// returns: the folder entry is flushed (POSIX) or written through (Windows).
 bool Rename(const std::string& from, const std::string& to);
 bool MakeDirectory(const std::string& path);   // one level; true if it exists
 // Creates every missing folder of path (the last component too).
@@ -107,5 +116,32 @@ uint32_t TickCount();         // milliseconds, monotonic, wraps
 // writing anything. Empty by default.
 using WriteHook = std::function<bool(size_t bytes)>;
 void SetWriteHook(WriteHook hook);
+
+// Test hook for fault models that need to know what has reached the disk
+// (a power cut drops what was not flushed). Told of every change to a file
+// before it happens and of every flush after it. The write hook above runs
+// first; an observer may throw to stop the caller at that point. Files opened
+// for writing are always opened readable too, so an observer can read the
+// bytes a write is about to replace through the same handle (ReadAt; it
+// puts the position back). One observer at a time; null removes it.
+class IoObserver {
+public:
+    virtual ~IoObserver() = default;
+    // A write of bytes at pos; false makes it fail without writing anything.
+    virtual bool BeforeWrite(CFile& file, uint64_t pos, size_t bytes) = 0;
+    // The file is about to be cut (or extended) to size.
+    virtual bool BeforeTruncate(CFile& file, uint64_t size) = 0;
+    virtual void AfterFlush(CFile& file) = 0;
+    virtual void AfterRename(const std::string& from, const std::string& to) = 0;
+    virtual void AfterRemove(const std::string& path) = 0;
+};
+void SetIoObserver(IoObserver* observer);
+IoObserver* CurrentIoObserver();
+
+// Test hook for fault-injection loops, whose disk is a fault model: with
+// false, CFile::Flush and Rename do not wait for the disk (the observer is
+// still told of the flush). True by default.
+void SetFlushToDisk(bool on);
+bool FlushToDisk();
 
 }  // namespace fileio

@@ -7,6 +7,7 @@ CFile& CFile::operator=(CFile&& other) noexcept {
     if (this != &other) {
         Close();
         m_handle = other.m_handle;
+        m_path = std::move(other.m_path);
         other.m_handle = kInvalid;
     }
     return *this;
@@ -33,6 +34,20 @@ WriteHook& Hook() {
 }  // namespace
 
 void SetWriteHook(WriteHook hook) { Hook() = std::move(hook); }
+
+namespace {
+IoObserver* g_observer = nullptr;
+}  // namespace
+
+void SetIoObserver(IoObserver* observer) { g_observer = observer; }
+IoObserver* CurrentIoObserver() { return g_observer; }
+
+namespace {
+bool g_flushToDisk = true;
+}  // namespace
+
+void SetFlushToDisk(bool on) { g_flushToDisk = on; }
+bool FlushToDisk() { return g_flushToDisk; }
 
 // Used by both platform sides before each write.
 bool WriteAllowed(size_t bytes) {

@@ -58,8 +58,9 @@ bool CFile::Open(const std::string& path, Mode mode) {
     switch (mode) {
         case Mode::Read: flags |= O_RDONLY; break;
         case Mode::ReadWriteExisting: flags |= O_RDWR; break;
-        case Mode::CreateWrite: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+        case Mode::CreateWrite: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
         case Mode::CreateReadWrite: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+        case Mode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
     }
     int fd;
     do {
@@ -72,6 +73,7 @@ bool CFile::Open(const std::string& path, Mode mode) {
         return false;
     }
     m_handle = fd;
+    m_path = path;
     return true;
 }
 
@@ -101,6 +103,10 @@ bool CFile::Read(void* buffer, size_t len, size_t* got) {
 bool CFile::Write(const void* buffer, size_t len) {
     if (!IsOpen()) return false;
     if (!fileio::WriteAllowed(len)) return false;
+    if (fileio::IoObserver* o = fileio::CurrentIoObserver()) {
+        uint64_t pos = 0;
+        if (!Tell(&pos) || !o->BeforeWrite(*this, pos, len)) return false;
+    }
     const char* p = static_cast<const char*>(buffer);
     size_t done = 0;
     while (done < len) {
@@ -138,10 +144,17 @@ bool CFile::Size(uint64_t* size) const {
 bool CFile::Truncate(uint64_t size) {
     if (!IsOpen()) return false;
     if (!fileio::WriteAllowed(0)) return false;
+    if (fileio::IoObserver* o = fileio::CurrentIoObserver()) {
+        if (!o->BeforeTruncate(*this, size)) return false;
+    }
     return ::ftruncate(Fd(m_handle), static_cast<off_t>(size)) == 0;
 }
 
-bool CFile::Flush() { return IsOpen() && ::fsync(Fd(m_handle)) == 0; }
+bool CFile::Flush() {
+    if (!IsOpen() || (fileio::FlushToDisk() && ::fsync(Fd(m_handle)) != 0)) return false;
+    if (fileio::IoObserver* o = fileio::CurrentIoObserver()) o->AfterFlush(*this);
+    return true;
+}
 
 bool CFile::GetInfo(FileInfo* info) const {
     struct stat st;
@@ -179,12 +192,23 @@ bool IsDirectory(const std::string& path) {
 }
 
 bool Remove(const std::string& path) {
-    if (IsDirectory(path)) return ::rmdir(path.c_str()) == 0;
-    return ::unlink(path.c_str()) == 0;
+    const bool ok = IsDirectory(path) ? ::rmdir(path.c_str()) == 0 : ::unlink(path.c_str()) == 0;
+    if (ok && CurrentIoObserver()) CurrentIoObserver()->AfterRemove(path);
+    return ok;
 }
 
 bool Rename(const std::string& from, const std::string& to) {
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    if (::rename(from.c_str(), to.c_str()) != 0) return false;
+    // The new name is on the disk only once its folder is.
+    const size_t slash = to.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+    const int dfd = FlushToDisk() ? ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    if (CurrentIoObserver()) CurrentIoObserver()->AfterRename(from, to);
+    return true;
 }
 
 bool MakeDirectory(const std::string& path) {

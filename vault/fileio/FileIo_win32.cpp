@@ -35,14 +35,17 @@ bool CFile::Open(const std::string& path, Mode mode) {
         case Mode::ReadWriteExisting:
             access = GENERIC_READ | GENERIC_WRITE; disposition = OPEN_EXISTING; break;
         case Mode::CreateWrite:
-            access = GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
+            access = GENERIC_READ | GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
         case Mode::CreateReadWrite:
             access = GENERIC_READ | GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
+        case Mode::CreateNew:
+            access = GENERIC_READ | GENERIC_WRITE; disposition = CREATE_NEW; break;
     }
     HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     m_handle = reinterpret_cast<intptr_t>(h);
+    m_path = path;
     return true;
 }
 
@@ -72,6 +75,10 @@ bool CFile::Read(void* buffer, size_t len, size_t* got) {
 bool CFile::Write(const void* buffer, size_t len) {
     if (!IsOpen()) return false;
     if (!fileio::WriteAllowed(len)) return false;
+    if (fileio::IoObserver* o = fileio::CurrentIoObserver()) {
+        uint64_t pos = 0;
+        if (!Tell(&pos) || !o->BeforeWrite(*this, pos, len)) return false;
+    }
     const char* p = static_cast<const char*>(buffer);
     size_t done = 0;
     while (done < len) {
@@ -109,6 +116,9 @@ bool CFile::Size(uint64_t* size) const {
 bool CFile::Truncate(uint64_t size) {
     if (!IsOpen()) return false;
     if (!fileio::WriteAllowed(0)) return false;
+    if (fileio::IoObserver* o = fileio::CurrentIoObserver()) {
+        if (!o->BeforeTruncate(*this, size)) return false;
+    }
     uint64_t here = 0;
     if (!Tell(&here) || !Seek(size)) return false;
     bool ok = SetEndOfFile(H(m_handle)) != 0;
@@ -116,7 +126,11 @@ bool CFile::Truncate(uint64_t size) {
     return ok;
 }
 
-bool CFile::Flush() { return IsOpen() && FlushFileBuffers(H(m_handle)) != 0; }
+bool CFile::Flush() {
+    if (!IsOpen() || (fileio::FlushToDisk() && !FlushFileBuffers(H(m_handle)))) return false;
+    if (fileio::IoObserver* o = fileio::CurrentIoObserver()) o->AfterFlush(*this);
+    return true;
+}
 
 bool CFile::GetInfo(FileInfo* info) const {
     if (!IsOpen()) return false;
@@ -164,12 +178,16 @@ bool IsDirectory(const std::string& path) {
 }
 
 bool Remove(const std::string& path) {
-    if (IsDirectory(path)) return RemoveDirectoryA(path.c_str()) != 0;
-    return DeleteFileA(path.c_str()) != 0;
+    const bool ok = IsDirectory(path) ? RemoveDirectoryA(path.c_str()) != 0
+                                      : DeleteFileA(path.c_str()) != 0;
+    if (ok && CurrentIoObserver()) CurrentIoObserver()->AfterRemove(path);
+    return ok;
 }
 
 bool Rename(const std::string& from, const std::string& to) {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
+    if (CurrentIoObserver()) CurrentIoObserver()->AfterRename(from, to);
+    return true;
 }
 
 bool MakeDirectory(const std::string& path) {

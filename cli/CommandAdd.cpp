@@ -1,0 +1,281 @@
+// hollowbox-vault add: files and folder trees into a vault, guarded by the add journal.
+#include <algorithm>
+
+#include "cli/ToolCommon.h"
+#include "cli/ToolPlatform.h"
+#include "document/VaultRecovery.h"
+#include "vault/fileio/FileIo.h"
+#include "vault/format/VaultRecords.h"
+
+namespace hbcli {
+namespace {
+
+// The writer is closed and opened again after this many entries or bytes,
+// so an add that is killed loses at most the entries of one round.
+constexpr size_t kEntriesPerRound = 1024;
+constexpr uint64_t kBytesPerRound = 64ull * 1024 * 1024;
+
+struct AddItem {
+    std::string source;   // path on disk
+    std::string name;     // entry name, "/" separated, folders without trailing "/"
+    bool folder = false;
+    uint64_t size = 0;
+};
+
+class AddPlanner {
+public:
+    AddPlanner(Session& s, const std::string& vaultPath, const std::string& journalPath)
+        : m_s(s), m_vault(vaultPath), m_journal(journalPath) {
+        m_vaultLeaf = UpperAscii(Leaf(hbcli::FullPath(vaultPath)));
+        m_journalLeaf = UpperAscii(Leaf(hbcli::FullPath(journalPath)));
+    }
+
+    void AddPath(const std::string& given) {
+        std::string path = given;
+        while (path.size() > 1 && fileio::IsSeparator(path.back()) &&
+               !(path.size() == 3 && path[1] == ':'))
+            path.pop_back();
+        hbcli::NodeKind kind;
+        if (!hbcli::ClassifyPath(path, &kind)) {
+            m_s.Error(given + ": cannot be read (no such file or folder); skipped");
+            return;
+        }
+        std::string leaf = Leaf(hbcli::FullPath(path));
+        if (kind == hbcli::NodeKind::Folder) {
+            if (leaf.empty()) {
+                WalkFolder(path, "");  // a root: its contents at the top of the vault
+            } else {
+                WalkFolder(path, leaf);
+            }
+        } else if (kind == hbcli::NodeKind::File) {
+            AddFile(path, leaf);
+        } else {
+            m_s.Error(given + ": not a regular file or folder; skipped");
+        }
+    }
+
+    std::vector<AddItem>& Items() { return m_items; }
+
+private:
+    static std::string Leaf(const std::string& full) {
+        size_t end = full.size();
+        while (end > 0 && fileio::IsSeparator(full[end - 1])) --end;
+        size_t start = end;
+        while (start > 0 && !fileio::IsSeparator(full[start - 1])) --start;
+        std::string leaf = full.substr(start, end - start);
+        if (leaf.size() == 2 && leaf[1] == ':') return std::string();  // a drive root
+        return leaf;
+    }
+
+    bool IsOwnFile(const std::string& path, const std::string& leaf) {
+        std::string upper = UpperAscii(leaf);
+        return (upper == m_vaultLeaf && hbcli::SameFile(path, m_vault)) ||
+               (upper == m_journalLeaf && hbcli::SameFile(path, m_journal));
+    }
+
+    void AddFile(const std::string& path, const std::string& name) {
+        if (IsOwnFile(path, Leaf(path))) {
+            m_s.Note(path + ": the vault (or its journal) itself; skipped");
+            return;
+        }
+        FileInfo info;
+        if (!fileio::GetInfo(path, &info)) {
+            m_s.Error(path + ": cannot be read; skipped");
+            return;
+        }
+        if (info.size >= kVaultSizeLimit) {
+            m_s.Error(path + ": 4 GiB or larger, more than a vault entry can hold; skipped");
+            return;
+        }
+        AddItem item;
+        item.source = path;
+        item.name = name;
+        item.size = info.size;
+        m_items.push_back(std::move(item));
+    }
+
+    void WalkFolder(const std::string& path, const std::string& name) {
+        std::vector<hbcli::FolderItem> children;
+        if (!hbcli::ListFolder(path, &children)) {
+            m_s.Error(path + ": folder cannot be read; skipped");
+            return;
+        }
+        if (!name.empty()) {
+            AddItem item;
+            item.source = path;
+            item.name = name;
+            item.folder = true;
+            m_items.push_back(std::move(item));
+        }
+        std::sort(children.begin(), children.end(),
+                  [](const hbcli::FolderItem& x, const hbcli::FolderItem& y) { return x.name < y.name; });
+        std::string base = path;
+        if (!fileio::IsSeparator(base.back())) base += fileio::Separator();
+        for (const hbcli::FolderItem& c : children) {
+            std::string childPath = base + c.name;
+            std::string childName = name.empty() ? c.name : name + "/" + c.name;
+            switch (c.kind) {
+                case hbcli::NodeKind::File: AddFile(childPath, childName); break;
+                case hbcli::NodeKind::Folder: WalkFolder(childPath, childName); break;
+                case hbcli::NodeKind::FolderLink:
+                    m_s.Note(childPath + ": link to a folder, not followed; skipped");
+                    break;
+                case hbcli::NodeKind::Other:
+                    m_s.Error(childPath + ": not a regular file or folder; skipped");
+                    break;
+            }
+        }
+    }
+
+    Session& m_s;
+    std::string m_vault, m_journal, m_vaultLeaf, m_journalLeaf;
+    std::vector<AddItem> m_items;
+};
+
+class VaultAppender {
+public:
+    VaultAppender(Session& s, const std::string& vault, const std::string& journal)
+        : m_s(s), m_vault(vault), m_journal(journal) {}
+    ~VaultAppender() { Finish(); }
+
+    bool Open() {
+        m_writer = OpenVaultWriter(m_vault.c_str(), 0, kVaultSourcePath, m_journal.c_str());
+        if (!m_writer) {
+            m_s.Error(m_vault + ": " + WriterText(1));
+            return false;
+        }
+        m_roundEntries = 0;
+        m_roundBytes = 0;
+        return true;
+    }
+
+    // Ends the vault (directory written) and removes the journal, as the
+    // program does after each add. On failure the journal stays for recovery.
+    bool Finish() {
+        if (!m_writer) return true;
+        uint32_t rc = CloseVaultHandle(m_writer);
+        m_writer = nullptr;
+        if (rc != kVaultOk) {
+            m_s.Error(m_vault + ": the directory could not be written: " + WriterText(rc) +
+                      "; the journal " + m_journal + " is kept for \"recover\"");
+            return false;
+        }
+        fileio::Remove(m_journal);
+        return true;
+    }
+
+    // Adds one entry; false only when the writer can take no more.
+    bool Add(const AddItem& item, bool* added) {
+        *added = false;
+        if (m_roundEntries >= kEntriesPerRound || m_roundBytes >= kBytesPerRound) {
+            if (!Finish() || !Open()) return false;
+        }
+        uint32_t attrs = 0, offset = 0, packed = 0, size = 0;
+        uint32_t rc = AddVaultEntry(m_writer, item.name.c_str(), item.folder ? nullptr : item.source.c_str(), 0,
+                                    item.folder ? kVaultSourceFolder : kVaultSourcePath, &attrs, &offset,
+                                    &packed, &size);
+        ++m_roundEntries;
+        m_roundBytes += item.size;
+        if (rc == kVaultOk) {
+            *added = true;
+            return true;
+        }
+        m_s.Error(item.source + ": not added as " + Quoted(item.name) + ": " + WriterText(rc));
+        return rc != kVaultPreviousError && rc != kVaultSeekError && rc != kVaultEnded;
+    }
+
+private:
+    Session& m_s;
+    std::string m_vault, m_journal;
+    VaultHandle* m_writer = nullptr;
+    size_t m_roundEntries = 0;
+    uint64_t m_roundBytes = 0;
+};
+}  // namespace
+
+int CommandAdd(Session& s, const Arguments& a) {
+    if (a.positional.size() < 2) throw UsageError{"add needs a VAULT and at least one PATH"};
+    const std::string vaultPath = a.positional[0];
+    auto jv = a.values.find("--journal");
+    const std::string journalPath = jv != a.values.end() ? jv->second : AddJournalPath();
+
+    if (fileio::IsDirectory(vaultPath)) {
+        s.Error(vaultPath + ": is a folder, not a vault");
+        return kExitFailure;
+    }
+    if (!RecoverBeforeWrite(s, vaultPath, journalPath, true)) return kExitFailure;
+
+    // What is in the vault already (nothing when it does not exist yet).
+    std::set<std::string> present;
+    size_t existingEntries = 0;
+    uint64_t vaultSize = 0;
+    if (fileio::Exists(vaultPath)) {
+        OpenVault v;
+        if (!LoadVault(s, vaultPath, &v, false)) return kExitFailure;
+        for (const Entry& e : v.entries) present.insert(UpperAscii(RequestedName(e.name)));
+        existingEntries = v.entries.size();
+        FileInfo info;
+        if (fileio::GetInfo(vaultPath, &info)) vaultSize = info.size;
+    }
+
+    AddPlanner planner(s, vaultPath, journalPath);
+    for (size_t i = 1; i < a.positional.size(); ++i) planner.AddPath(a.positional[i]);
+
+    size_t added = 0, skipped = 0, entries = existingEntries;
+    uint64_t projected = vaultSize;
+    VaultAppender appender(s, vaultPath, journalPath);
+    bool open = false;
+    std::vector<AddItem>& items = planner.Items();
+    for (size_t i = 0; i < items.size(); ++i) {
+        const AddItem& item = items[i];
+        if (g_stopRequested) {
+            s.Error("interrupted; " + std::to_string(items.size() - i) + " entries not added");
+            break;
+        }
+        std::string key = UpperAscii(item.name);
+        if (present.count(key)) {
+            if (!item.folder) {
+                s.Error(item.source + ": " + Quoted(item.name) + " is already in the vault; skipped");
+                ++skipped;
+            }
+            continue;
+        }
+        std::string stored = item.folder ? item.name + "/" : item.name;
+        if (stored.size() > vault::kMaxNameLength) {
+            s.Error(item.source + ": the name " + Quoted(stored) + " is longer than " +
+                    std::to_string(vault::kMaxNameLength) + " bytes; skipped");
+            ++skipped;
+            continue;
+        }
+        // Worst case growth: deflate's stored-block overhead plus records.
+        uint64_t growth = item.size + item.size / 256 + 1024;
+        if (entries >= kMaxEntries || projected + growth + 64ull * (entries + 1) > kVaultSizeLimit) {
+            s.Error(item.source + ": the vault would exceed its limits (65535 entries, 4 GiB); " +
+                    std::to_string(items.size() - i) + " entries not added");
+            break;
+        }
+        if (!open) {
+            if (!appender.Open()) return kExitFailure;
+            open = true;
+        }
+        s.Progress("adding " + std::to_string(i + 1) + "/" + std::to_string(items.size()) + " " + item.name);
+        bool ok = false;
+        if (!appender.Add(item, &ok)) break;
+        if (ok) {
+            ++added;
+            ++entries;
+            projected += growth;
+            present.insert(key);
+        } else {
+            ++skipped;
+        }
+    }
+    bool finished = appender.Finish();
+    s.ClearProgress();
+    s.Out() << vaultPath << ": " << added << (added == 1 ? " entry" : " entries") << " added";
+    if (skipped) s.Out() << ", " << skipped << " skipped";
+    s.Out() << "\n";
+    return (s.Failed() || !finished) ? kExitFailure : kExitOk;
+}
+
+}  // namespace hbcli
