@@ -81,7 +81,8 @@ const char kRecoverHelp[] =
     "Usage: hollowbox-vault recover VAULT [--journal FILE]\n"
     "\n"
     "Puts the add journal (default: as for add) back into a vault whose add did\n"
-    "not finish. A journal is applied only to the vault it belongs to, and\n"
+    "not finish, and finishes a delete that was stopped from the delete journal\n"
+    "beside it. A journal is applied only to the vault it belongs to, and\n"
     "deleted only when it belongs to this vault and is no longer needed; any\n"
     "other journal is left in place.\n";
 

@@ -4,6 +4,7 @@
 #include "document/VaultRecovery.h"
 
 #include "document/AddJournal.h"
+#include "document/VaultCompaction.h"
 #include "vault/VaultApi.h"
 #include "vault/fileio/FileIo.h"
 
@@ -17,6 +18,7 @@ int RecoverVault(const std::string& vaultPath, const std::string& journalPath) {
 
     // No vault: nothing to repair, and a journal is left for its own vault.
     if (!fileio::Exists(vaultPath)) return 0;
+    if (!RecoverDeleteBeside(vaultPath, journalPath)) return 0;  // a delete to finish first
 
     const journal::JournalDecision d = journal::DecideJournal(vaultPath, journalPath);
     switch (d.action) {

@@ -53,7 +53,9 @@ bool CWinApp::PreTranslateMessage(MSG* msg) {
   if (auto* frame = dynamic_cast<CFrameWnd*>(m_pMainWnd)) {
     if (frame->PreTranslateMessage(msg)) return true;
   }
-  for (HWND dlg : m_modeless) {
+  // A copy: what a dialog message runs may open or close a modeless dialog.
+  const std::vector<HWND> dialogs = m_modeless;
+  for (HWND dlg : dialogs) {
     if (::IsWindow(dlg) && ::IsDialogMessageA(dlg, msg)) return true;
   }
   return false;
@@ -63,6 +65,20 @@ bool CWinApp::OnIdle(long count) {
   if (count > 0) return false;
   if (auto* frame = dynamic_cast<CFrameWnd*>(m_pMainWnd)) frame->OnIdleUpdate();
   return false;
+}
+
+void HbPumpMessages() {
+  MSG msg;
+  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    CWinApp* app = HbGetApp();
+    if (app && app->PreTranslateMessage(&msg)) continue;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageA(&msg);
+  }
 }
 
 int CWinApp::Run() {
