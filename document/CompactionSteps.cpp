@@ -113,6 +113,11 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
     return true;
 }
 
+bool WriteWhole(CFile& vaultFile, const deljournal::Plan& plan, const Options& options) {
+    return WriteAt(vaultFile, plan.ImageStart(), plan.image.data(), plan.image.size(), options) &&
+           WriteTail(vaultFile, plan);
+}
+
 bool WriteTail(CFile& vaultFile, const deljournal::Plan& plan) {
     return vaultFile.Seek(plan.newDirOffset) && vaultFile.Write(plan.tail.data(), plan.tail.size()) &&
            vaultFile.Truncate(plan.newSize) && vaultFile.Flush();

@@ -19,7 +19,7 @@ using vault::PutU32;
 constexpr uint32_t kPlanMagic = 0x4A444248;   // "HBDJ"
 constexpr uint32_t kStateMagic = 0x53444248;  // "HBDS"
 constexpr uint32_t kVersion = 1;
-constexpr size_t kHeaderBytes = 64;
+constexpr size_t kHeaderBytes = 96;
 constexpr size_t kMoveBytes = 24;
 constexpr size_t kStateBytes = 64;    // one place; the record uses the first 32
 constexpr size_t kStateRecord = 32;
@@ -43,7 +43,7 @@ uint32_t Crc(const uint8_t* data, size_t length) {
 }
 
 std::vector<uint8_t> EncodePlan(const Plan& plan) {
-    std::vector<uint8_t> out(kHeaderBytes + plan.moves.size() * kMoveBytes + plan.tail.size() + 4, 0);
+    std::vector<uint8_t> out(static_cast<size_t>(PlanBytes(plan)), 0);
     uint8_t* p = out.data();
     PutU32(p, kPlanMagic);
     PutU32(p + 4, kVersion);
@@ -56,6 +56,10 @@ std::vector<uint8_t> EncodePlan(const Plan& plan) {
     PutU64(p + 48, plan.slotCapacity);
     PutU32(p + 56, static_cast<uint32_t>(plan.moves.size()));
     PutU32(p + 60, static_cast<uint32_t>(plan.tail.size()));
+    PutU32(p + 64, plan.whole ? 1 : 0);
+    PutU32(p + 68, plan.guardCrc);
+    PutU64(p + 72, plan.guardStart);
+    PutU64(p + 80, plan.image.size());
     p += kHeaderBytes;
     for (const Move& m : plan.moves) {
         PutU64(p, m.src);
@@ -65,6 +69,8 @@ std::vector<uint8_t> EncodePlan(const Plan& plan) {
     }
     if (!plan.tail.empty()) std::memcpy(p, plan.tail.data(), plan.tail.size());
     p += plan.tail.size();
+    if (!plan.image.empty()) std::memcpy(p, plan.image.data(), plan.image.size());
+    p += plan.image.size();
     PutU32(p, Crc(out.data(), out.size() - 4));
     return out;
 }
@@ -82,7 +88,10 @@ bool PlanIsSound(const Plan& plan) {
             return false;
         lastDst = m.dst + m.len;
     }
-    return lastDst <= plan.newDirOffset;
+    if (lastDst > plan.newDirOffset) return false;
+    if (!plan.whole) return plan.image.empty();
+    return plan.image.size() <= kMaxSlotBytes && plan.guardStart <= plan.ImageStart() &&
+           plan.image.size() == plan.newDirOffset - plan.ImageStart();
 }
 
 std::vector<uint8_t> EncodeState(const Progress& s) {
@@ -118,7 +127,7 @@ std::string DeleteJournalPathFor(const std::string& addJournalPath) {
 }
 
 uint64_t PlanBytes(const Plan& plan) {
-    return kHeaderBytes + plan.moves.size() * kMoveBytes + plan.tail.size() + 4;
+    return kHeaderBytes + plan.moves.size() * kMoveBytes + plan.tail.size() + plan.image.size() + 4;
 }
 
 bool CJournal::Create(const std::string& path, const Plan& plan) {
@@ -162,8 +171,9 @@ bool CJournal::Load(const std::string& path, bool* uncommitted) {
         return false;
     const uint32_t moveCount = GetU32(head + 56);
     const uint32_t tailSize = GetU32(head + 60);
-    if (moveCount > kMaxMoves || tailSize > kMaxTailBytes) return false;
-    const uint64_t planBytes = kHeaderBytes + uint64_t(moveCount) * kMoveBytes + tailSize + 4;
+    const uint64_t imageSize = GetU64(head + 80);
+    if (moveCount > kMaxMoves || tailSize > kMaxTailBytes || imageSize > kMaxSlotBytes) return false;
+    const uint64_t planBytes = kHeaderBytes + uint64_t(moveCount) * kMoveBytes + tailSize + imageSize + 4;
     if (planBytes + kStateBytes > size) return false;
     std::vector<uint8_t> bytes(static_cast<size_t>(planBytes));
     if (!m_file.ReadAt(0, bytes.data(), bytes.size()) ||
@@ -181,6 +191,11 @@ bool CJournal::Load(const std::string& path, bool* uncommitted) {
     for (uint32_t i = 0; i < moveCount; ++i, p += kMoveBytes)
         plan.moves.push_back(Move{GetU64(p), GetU64(p + 8), GetU64(p + 16)});
     plan.tail.assign(p, p + tailSize);
+    p += tailSize;
+    plan.image.assign(p, p + imageSize);
+    plan.whole = GetU32(head + 64) == 1;
+    plan.guardCrc = GetU32(head + 68);
+    plan.guardStart = GetU64(head + 72);
     if (!PlanIsSound(plan)) return false;
 
     // The later of the two progress records that is whole.

@@ -55,6 +55,16 @@ struct Plan {
     uint64_t slotCapacity = 0;   // bytes reserved for the step slot
     std::vector<Move> moves;     // in file order
     std::vector<uint8_t> tail;   // enciphered central records + end block
+    // A small rewrite keeps every byte it writes in the journal: image holds
+    // the final bytes of [ImageStart(), newDirOffset), so the rewrite is one
+    // write of image and tail that can always be done again. The bytes of
+    // [guardStart, ImageStart()), which it never writes, identify the vault.
+    bool whole = false;
+    std::vector<uint8_t> image;
+    uint64_t guardStart = 0;
+    uint32_t guardCrc = 0;
+
+    uint64_t ImageStart() const { return moves.empty() ? newDirOffset : moves.front().dst; }
 };
 
 // Progress: moves before `move` are complete, and so are the first `done`

@@ -17,6 +17,10 @@ namespace {
 
 using namespace vault;
 
+// Bytes just below a small rewrite's first write that identify the vault to
+// its recovery.
+constexpr uint64_t kGuardBytes = 64 * 1024;
+
 struct DirRecord {
     uint64_t position = 0;   // of the central record
     uint64_t length = 0;     // 46 + n + m + k
@@ -199,6 +203,27 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
 
     deljournal::CJournal journal;
     const bool guarded = !options.journalPath.empty();
+    uint64_t total = 0;
+    for (const deljournal::Move& m : plan.moves) total += m.len;
+    if (guarded && total <= plan.slotCapacity) {
+        // Small enough to keep in the journal whole: one write of the vault.
+        plan.whole = true;
+        plan.image.resize(static_cast<size_t>(total));
+        uint64_t at = 0;
+        bool ok = true;
+        for (const deljournal::Move& m : plan.moves) {
+            ok = ok && file.ReadAt(m.src, plan.image.data() + at, static_cast<size_t>(m.len));
+            at += m.len;
+        }
+        plan.guardStart = plan.ImageStart() - std::min<uint64_t>(plan.ImageStart(), kGuardBytes);
+        plan.guardCrc = CrcOfRange(file, plan.guardStart, plan.ImageStart(), &ok);
+        if (!ok) {
+            out.status = Status::NotAVault;
+            out.deleted.clear();
+            out.moved.clear();
+            return out;
+        }
+    }
     if (guarded && !journal.Create(options.journalPath, plan)) {
         out.status = Status::JournalFailed;
         out.entriesKept = out.entriesBefore;
@@ -206,9 +231,11 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
         out.moved.clear();
         return out;
     }
-    if (!RunMoves(file, guarded ? &journal : nullptr, plan, deljournal::Progress(), options,
-                  &out.bytesMoved) ||
-        !WriteTail(file, plan)) {
+    if (plan.whole) out.bytesMoved = total;
+    if (plan.whole ? !WriteWhole(file, plan, options)
+                   : (!RunMoves(file, guarded ? &journal : nullptr, plan, deljournal::Progress(), options,
+                                &out.bytesMoved) ||
+                      !WriteTail(file, plan))) {
         out.status = Status::WriteFailed;
         return out;
     }

@@ -48,14 +48,15 @@ struct Scenario {
     const char* label;
     std::vector<int> gone;   // indexes into FortyEntries
     bool viaModel;           // DelZipFromFile with its own settings, else small steps
+    uint64_t slot = 1024;    // small steps: room for a step's bytes in the journal
 };
 
 // Small steps so that both kinds of step (saved in the slot, and straight
 // moves by a long distance) happen many times on a small vault.
-compaction::Options SmallSteps(const std::string& journal) {
+compaction::Options SmallSteps(const std::string& journal, uint64_t slot) {
     compaction::Options o;
     o.journalPath = journal;
-    o.slotBytes = 1024;
+    o.slotBytes = slot;
     o.chunkBytes = 512;
     o.directDistance = 4000;
     return o;
@@ -103,7 +104,7 @@ struct Bench {
                         if (entries[i].name == name) return true;
                     return false;
                 },
-                SmallSteps(delJournal));
+                SmallSteps(delJournal, s.slot));
         }
     }
 
@@ -138,6 +139,7 @@ void ExpectBeforeOrAfter(const Bench& b, const Bytes& after) {
 const std::vector<Scenario>& Scenarios() {
     static const std::vector<Scenario> k = {
         {"start, middle and end", {0, 1, 19, 20, 39}, false},
+        {"start, middle and end, kept whole in the journal", {0, 1, 19, 20, 39}, false, 1 << 20},
         {"first, through the model", {0}, true},
         {"last two, through the model", {38, 39}, true},
         {"a folder in the middle, through the model", {19}, true},
