@@ -144,6 +144,7 @@ const char* StatusText(Status status) {
     switch (status) {
         case Status::Done: return "rewritten";
         case Status::NothingMatched: return "no entry matched";
+        case Status::Declined: return "not rewritten";
         case Status::NotOpened: return "the vault cannot be opened";
         case Status::NotAVault: return "the vault's directory cannot be read";
         case Status::Refused: return "the vault's layout cannot be rewritten safely";
@@ -186,6 +187,15 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
     for (DirRecord& r : records) {
         r.deleted = select(r.name);
         if (r.deleted) out.deleted.push_back(r.name);
+    }
+    if (options.approve) {
+        std::vector<std::string> names;
+        for (const DirRecord& r : records) names.push_back(r.name);
+        if (!options.approve(names, out.deleted)) {
+            out.status = Status::Declined;
+            out.deleted.clear();
+            return out;
+        }
     }
     if (out.deleted.empty()) {
         out.status = Status::NothingMatched;

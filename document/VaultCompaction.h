@@ -24,6 +24,7 @@ namespace compaction {
 enum class Status {
     Done,           // the vault was rewritten
     NothingMatched, // no central record was selected: the vault is untouched
+    Declined,       // Options::approve said no: untouched
     NotOpened,      // the vault file could not be opened: untouched
     NotAVault,      // no end record, or a directory that cannot be read: untouched
     Refused,        // a layout that cannot be moved safely, or a directory too
@@ -50,6 +51,10 @@ struct Options {
     uint64_t directDistance = 8ull * 1024 * 1024;
     // Size of one read or write of entry data.
     size_t chunkBytes = 1024 * 1024;
+    // When set, sees every stored name and the ones selected before anything
+    // is written; false leaves the vault untouched (status Declined).
+    std::function<bool(const std::vector<std::string>& names, const std::vector<std::string>& selected)>
+        approve;
 };
 
 struct Outcome {
