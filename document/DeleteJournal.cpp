@@ -90,7 +90,7 @@ bool PlanIsSound(const Plan& plan) {
     }
     if (lastDst > plan.newDirOffset) return false;
     if (!plan.whole) return plan.image.empty();
-    return plan.image.size() <= kMaxSlotBytes && plan.guardStart <= plan.ImageStart() &&
+    return plan.image.size() <= kMaxImageBytes && plan.guardStart <= plan.ImageStart() &&
            plan.image.size() == plan.newDirOffset - plan.ImageStart();
 }
 
@@ -172,7 +172,7 @@ bool CJournal::Load(const std::string& path, bool* uncommitted) {
     const uint32_t moveCount = GetU32(head + 56);
     const uint32_t tailSize = GetU32(head + 60);
     const uint64_t imageSize = GetU64(head + 80);
-    if (moveCount > kMaxMoves || tailSize > kMaxTailBytes || imageSize > kMaxSlotBytes) return false;
+    if (moveCount > kMaxMoves || tailSize > kMaxTailBytes || imageSize > kMaxImageBytes) return false;
     const uint64_t planBytes = kHeaderBytes + uint64_t(moveCount) * kMoveBytes + tailSize + imageSize + 4;
     if (planBytes + kStateBytes > size) return false;
     std::vector<uint8_t> bytes(static_cast<size_t>(planBytes));
@@ -198,46 +198,73 @@ bool CJournal::Load(const std::string& path, bool* uncommitted) {
     plan.guardStart = GetU64(head + 72);
     if (!PlanIsSound(plan)) return false;
 
-    // The later of the two progress records that is whole.
+    // The later of the two progress records that is whole and, when it
+    // points at a slot, whose slot is whole too. A step's slot and record
+    // are flushed together before the vault is written, so a record whose
+    // slot did not reach the disk belongs to a step that never began; the
+    // record before it (its slot lies in the other place) still holds.
     uint8_t states[2 * kStateBytes] = {};
     const size_t have = static_cast<size_t>(std::min<uint64_t>(sizeof states, size - planBytes));
     if (!m_file.ReadAt(planBytes, states, have)) return false;
-    Progress best;
-    bool found = false;
+    m_plan = std::move(plan);
+    m_stateOffset = planBytes;
+    Progress found[2];
+    size_t count = 0;
     for (size_t i = 0; i < 2; ++i) {
         Progress s;
-        if ((i + 1) * kStateBytes > have || !DecodeState(states + i * kStateBytes, &s)) continue;
-        if (!found || s.sequence > best.sequence) best = s;
-        found = true;
+        if ((i + 1) * kStateBytes <= have && DecodeState(states + i * kStateBytes, &s) && Usable(s))
+            found[count++] = s;
     }
-    if (!found || best.move > plan.moves.size() || best.slotLength > plan.slotCapacity) return false;
-    if (best.move < plan.moves.size() && best.done + best.slotLength > plan.moves[best.move].len)
-        return false;
-    if (best.move == plan.moves.size() && (best.done != 0 || best.slotLength != 0)) return false;
-    m_plan = std::move(plan);
-    m_progress = best;
-    m_stateOffset = planBytes;
-    *uncommitted = false;
-    return true;
+    if (count == 2 && found[1].sequence > found[0].sequence) std::swap(found[0], found[1]);
+    for (size_t i = 0; i < count; ++i) {
+        m_progress = found[i];
+        std::vector<uint8_t> slot;
+        if (found[i].slotLength == 0 || ReadSlot(&slot)) {
+            *uncommitted = false;
+            return true;
+        }
+    }
+    m_progress = Progress();
+    return false;
 }
 
-bool CJournal::SaveSlot(const uint8_t* data, size_t length) {
-    if (length > m_plan.slotCapacity) return false;
-    return m_file.Seek(m_stateOffset + 2 * kStateBytes) && m_file.Write(data, length) && m_file.Flush();
+bool CJournal::Usable(const Progress& s) const {
+    const Plan& plan = m_plan;
+    if (s.move > plan.moves.size() || s.slotLength > plan.slotCapacity) return false;
+    if (s.move == plan.moves.size()) return s.done == 0 && s.slotLength == 0;
+    return s.done + s.slotLength <= plan.moves[s.move].len;
 }
 
-bool CJournal::ReadSlot(std::vector<uint8_t>* out, size_t length) {
-    out->resize(length);
-    return length == 0 || m_file.ReadAt(m_stateOffset + 2 * kStateBytes, out->data(), length);
+uint64_t CJournal::SlotOffset(uint32_t sequence) const {
+    return m_stateOffset + 2 * kStateBytes + (sequence % 2) * m_plan.slotCapacity;
 }
 
-bool CJournal::Record(uint32_t move, uint64_t done, uint32_t slotLength, uint32_t slotCrc) {
+bool CJournal::SaveStep(uint32_t move, uint64_t done, const uint8_t* data, size_t length) {
+    if (length == 0 || length > m_plan.slotCapacity) return false;
     Progress next;
     next.sequence = m_progress.sequence + 1;
     next.move = move;
     next.done = done;
-    next.slotLength = slotLength;
-    next.slotCrc = slotCrc;
+    next.slotLength = static_cast<uint32_t>(length);
+    next.slotCrc = SlotCrc(data, length);
+    return m_file.Seek(SlotOffset(next.sequence)) && m_file.Write(data, length) && Put(next);
+}
+
+bool CJournal::ReadSlot(std::vector<uint8_t>* out) {
+    out->resize(m_progress.slotLength);
+    return out->empty() || (m_file.ReadAt(SlotOffset(m_progress.sequence), out->data(), out->size()) &&
+                            SlotCrc(out->data(), out->size()) == m_progress.slotCrc);
+}
+
+bool CJournal::Record(uint32_t move, uint64_t done) {
+    Progress next;
+    next.sequence = m_progress.sequence + 1;
+    next.move = move;
+    next.done = done;
+    return Put(next);
+}
+
+bool CJournal::Put(const Progress& next) {
     const std::vector<uint8_t> state = EncodeState(next);
     const uint64_t place = m_stateOffset + ((next.sequence + 1) % 2) * kStateBytes;
     if (!m_file.Seek(place) || !m_file.Write(state.data(), state.size()) || !m_file.Flush()) return false;

@@ -67,7 +67,7 @@ Status ReadDirectory(CFile& file, DirectoryInfo* dir, std::vector<DirRecord>* re
 // (as every add leaves them); otherwise the vault is not moved.
 Status MakePlan(CFile& file, const DirectoryInfo& dir, const std::vector<DirRecord>& records,
                 const Options& options, deljournal::Plan* plan, uint32_t* kept,
-                std::vector<std::pair<uint32_t, uint32_t>>* moved) {
+                std::vector<std::pair<uint32_t, uint32_t>>* moved, uint64_t* journalRoom) {
     if (dir.prefixBytes != 0) return Status::Refused;
     uint64_t hole = UINT64_MAX;
     for (const DirRecord& r : records)
@@ -130,7 +130,8 @@ Status MakePlan(CFile& file, const DirectoryInfo& dir, const std::vector<DirReco
     if (plan->newSize + kEndBlockSize > plan->oldSize || plan->oldSize < kEndBlockSize) return Status::Refused;
 
     const uint64_t room = deljournal::kMaxJournalBytes - deljournal::PlanBytes(*plan) - 4096;
-    plan->slotCapacity = std::min({options.slotBytes, deljournal::kMaxSlotBytes, room});
+    plan->slotCapacity = std::min({options.slotBytes, deljournal::kMaxSlotBytes, room / 2});
+    *journalRoom = room;
     bool ok = true;
     plan->oldTailCrc = CrcOfRange(file, plan->oldDirStart, plan->oldSize, &ok);
     plan->oldEndCrc = CrcOfRange(file, plan->oldSize - kEndBlockSize, plan->oldSize, &ok);
@@ -203,7 +204,8 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
     }
     deljournal::Plan plan;
     uint32_t kept = 0;
-    out.status = MakePlan(file, dir, records, options, &plan, &kept, &out.moved);
+    uint64_t room = 0;
+    out.status = MakePlan(file, dir, records, options, &plan, &kept, &out.moved, &room);
     if (out.status != Status::Done) {
         out.deleted.clear();
         out.moved.clear();
@@ -215,7 +217,7 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
     const bool guarded = !options.journalPath.empty();
     uint64_t total = 0;
     for (const deljournal::Move& m : plan.moves) total += m.len;
-    if (guarded && total <= plan.slotCapacity) {
+    if (guarded && total <= std::min({2 * plan.slotCapacity, room, deljournal::kMaxImageBytes})) {
         // Small enough to keep in the journal whole: one write of the vault.
         plan.whole = true;
         plan.image.resize(static_cast<size_t>(total));
