@@ -109,6 +109,6 @@ BENCHMARK(Delete)
     ->Args({16384, 1, 0, 0, 0})
     ->Args({64, 0, 46, 0, 0})
     ->Args({64, 1, 46, 0, 0})
-    ->Iterations(3)
+    ->Iterations(5)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
