@@ -42,8 +42,11 @@ uint32_t Crc(const uint8_t* data, size_t length) {
     return static_cast<uint32_t>(crc);
 }
 
+// Everything of the plan but its image, which follows it in the file (the
+// image has its own check value in the header: a CRC-32 of tens of MB
+// would cost more than writing them).
 std::vector<uint8_t> EncodePlan(const Plan& plan) {
-    std::vector<uint8_t> out(static_cast<size_t>(PlanBytes(plan)), 0);
+    std::vector<uint8_t> out(static_cast<size_t>(PlanBytes(plan) - plan.image.size()), 0);
     uint8_t* p = out.data();
     PutU32(p, kPlanMagic);
     PutU32(p + 4, kVersion);
@@ -60,6 +63,7 @@ std::vector<uint8_t> EncodePlan(const Plan& plan) {
     PutU32(p + 68, plan.guardCrc);
     PutU64(p + 72, plan.guardStart);
     PutU64(p + 80, plan.image.size());
+    PutU32(p + 88, SlotCrc(plan.image.data(), plan.image.size()));
     p += kHeaderBytes;
     for (const Move& m : plan.moves) {
         PutU64(p, m.src);
@@ -69,8 +73,6 @@ std::vector<uint8_t> EncodePlan(const Plan& plan) {
     }
     if (!plan.tail.empty()) std::memcpy(p, plan.tail.data(), plan.tail.size());
     p += plan.tail.size();
-    if (!plan.image.empty()) std::memcpy(p, plan.image.data(), plan.image.size());
-    p += plan.image.size();
     PutU32(p, Crc(out.data(), out.size() - 4));
     return out;
 }
@@ -137,7 +139,7 @@ bool CJournal::Create(const std::string& path, const Plan& plan) {
     m_progress = Progress();
     m_progress.sequence = 1;
     const std::vector<uint8_t> encoded = EncodePlan(plan);
-    m_stateOffset = encoded.size();
+    m_stateOffset = PlanBytes(plan);
     const std::vector<uint8_t> state = EncodeState(m_progress);
     // Written under a side name and renamed when complete: the rename is
     // durable, so once the vault is touched the journal is there to stay.
@@ -145,6 +147,7 @@ bool CJournal::Create(const std::string& path, const Plan& plan) {
     fileio::Remove(fresh);
     CFile file;
     bool ok = file.Open(fresh, CFile::Mode::CreateNew) && file.Write(encoded.data(), encoded.size()) &&
+              (plan.image.empty() || file.Write(plan.image.data(), plan.image.size())) &&
               file.Write(state.data(), state.size()) && file.Flush();
     file.Close();
     if (ok) ok = fileio::Rename(fresh, path) && m_file.Open(path, CFile::Mode::ReadWriteExisting);
@@ -173,11 +176,12 @@ bool CJournal::Load(const std::string& path, bool* uncommitted) {
     const uint32_t tailSize = GetU32(head + 60);
     const uint64_t imageSize = GetU64(head + 80);
     if (moveCount > kMaxMoves || tailSize > kMaxTailBytes || imageSize > kMaxImageBytes) return false;
-    const uint64_t planBytes = kHeaderBytes + uint64_t(moveCount) * kMoveBytes + tailSize + imageSize + 4;
+    const uint64_t headBytes = kHeaderBytes + uint64_t(moveCount) * kMoveBytes + tailSize + 4;
+    const uint64_t planBytes = headBytes + imageSize;
     if (planBytes + kStateBytes > size) return false;
-    std::vector<uint8_t> bytes(static_cast<size_t>(planBytes));
+    std::vector<uint8_t> bytes(static_cast<size_t>(headBytes));
     if (!m_file.ReadAt(0, bytes.data(), bytes.size()) ||
-        GetU32(bytes.data() + planBytes - 4) != Crc(bytes.data(), bytes.size() - 4))
+        GetU32(bytes.data() + headBytes - 4) != Crc(bytes.data(), bytes.size() - 4))
         return false;
     Plan plan;
     plan.oldSize = GetU64(head + 8);
@@ -191,8 +195,10 @@ bool CJournal::Load(const std::string& path, bool* uncommitted) {
     for (uint32_t i = 0; i < moveCount; ++i, p += kMoveBytes)
         plan.moves.push_back(Move{GetU64(p), GetU64(p + 8), GetU64(p + 16)});
     plan.tail.assign(p, p + tailSize);
-    p += tailSize;
-    plan.image.assign(p, p + imageSize);
+    plan.image.resize(static_cast<size_t>(imageSize));
+    if ((imageSize && !m_file.ReadAt(headBytes, plan.image.data(), plan.image.size())) ||
+        SlotCrc(plan.image.data(), plan.image.size()) != GetU32(head + 88))
+        return false;
     plan.whole = GetU32(head + 64) == 1;
     plan.guardCrc = GetU32(head + 68);
     plan.guardStart = GetU64(head + 72);
