@@ -109,6 +109,8 @@ BENCHMARK(Delete)
     ->Args({16384, 1, 0, 0, 0})
     ->Args({64, 0, 46, 0, 0})
     ->Args({64, 1, 46, 0, 0})
+    ->Args({64, 1, 46, 0, 2048})
+    ->Args({16384, 1, 0, 0, 2048})
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

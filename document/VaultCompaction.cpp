@@ -215,9 +215,15 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
 
     deljournal::CJournal journal;
     const bool guarded = !options.journalPath.empty();
-    uint64_t total = 0;
-    for (const deljournal::Move& m : plan.moves) total += m.len;
-    if (guarded && total <= std::min({2 * plan.slotCapacity, room, deljournal::kMaxImageBytes})) {
+    uint64_t total = 0, nearest = UINT64_MAX;
+    for (const deljournal::Move& m : plan.moves) {
+        total += m.len;
+        nearest = std::min(nearest, m.src - m.dst);
+    }
+    // Kept whole in the journal when small, or when some region moves too
+    // little for straight steps anyway.
+    if (guarded && total <= std::min({2 * plan.slotCapacity, room, deljournal::kMaxImageBytes}) &&
+        (total <= options.directDistance || nearest < options.directDistance)) {
         // Small enough to keep in the journal whole: one write of the vault.
         plan.whole = true;
         plan.image.resize(static_cast<size_t>(total));
