@@ -216,3 +216,30 @@ TEST(VaultDeleteFaults, RecoveryCutShortIsRecoveredAgain) {
         }
     }
 }
+
+// The cut of the file reached the disk but the new directory written just
+// before it did not (a disk may order its writes so): the next recovery
+// still writes the directory, whether the rewrite was kept whole in the
+// journal or went step by step.
+TEST(VaultDeleteFaults, CutWithoutItsDirectoryIsRepaired) {
+    Bench b;
+    for (uint64_t slot : {uint64_t(1) << 20, uint64_t(1024)}) {
+        SCOPED_TRACE("slot " + std::to_string(slot));
+        const Scenario s{"start, middle and end", {0, 1, 19, 20, 39}, false, slot};
+        b.Reset();
+        const int writes = b.Run(s, Fault::None, 0);
+        const Bytes after = ReadBytes(b.vault);
+        b.Reset();
+        b.Run(s, Fault::Stop, writes);  // the last change is the cut
+        ASSERT_TRUE(fileio::Exists(b.delJournal));
+        Bytes torn = ReadBytes(b.vault);
+        ASSERT_GT(torn.size(), after.size());
+        torn.resize(after.size());
+        const size_t tail = after.size() - EndOf(after).directorySize - vault::kEndBlockSize;
+        std::fill(torn.begin() + tail, torn.end(), 0);
+        ASSERT_TRUE(WriteBytes(b.vault, torn));
+        RecoverVault(b.vault, b.addJournal);
+        EXPECT_EQ(ReadBytes(b.vault), after);
+        EXPECT_FALSE(fileio::Exists(b.delJournal));
+    }
+}
