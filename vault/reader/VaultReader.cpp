@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <random>
 
 #include "vault/format/VaultEntryRules.h"
 #include "vault/format/VaultTime.h"
@@ -345,9 +346,12 @@ uint32_t VaultReader::Extract(int index, const void* target, uint32_t targetLeng
         // from the next number.
         fileio::MakeDirectoryChain(m_root);
         std::string candidate;
+        // First the tick count; after a collision a number drawn at random,
+        // so that names planted ahead of the clock cannot exhaust the tries.
         uint32_t number = fileio::TickCount();
+        std::mt19937 draw(number ^ static_cast<uint32_t>(std::random_device{}()));
         bool made = false;
-        for (int attempt = 0; attempt < kUniqueAttempts && !made; ++attempt, ++number) {
+        for (int attempt = 0; attempt < kUniqueAttempts && !made; ++attempt, number = draw()) {
             char buf[300];
             std::snprintf(buf, sizeof buf, "qv%u.%s", static_cast<unsigned>(number), ext.c_str());
             candidate = m_root + buf;
