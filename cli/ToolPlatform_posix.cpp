@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "vault/fileio/FileIo.h"
@@ -54,6 +55,15 @@ bool ClassifyPath(const std::string& path, NodeKind* kind) {
     if (::stat(path.c_str(), &st) != 0) return false;
     *kind = KindOf(st);
     return true;
+}
+
+PathState InspectNoFollow(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? PathState::Missing : PathState::Other;
+    if (S_ISLNK(st.st_mode)) return PathState::Link;
+    if (S_ISREG(st.st_mode)) return PathState::File;
+    if (S_ISDIR(st.st_mode)) return PathState::Folder;
+    return PathState::Other;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
