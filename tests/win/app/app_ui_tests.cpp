@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
+#include <unknwn.h>
 
 #include <gtest/gtest.h>
 
