@@ -152,8 +152,30 @@ VaultStatus ReadLocalHeader(CFile& file, uint64_t position, uint64_t limit, Loca
     return DecodeLocalHeader(plain, sizeof plain, out);
 }
 
+bool ReadWindow::Read(CFile& file, uint64_t pos, uint64_t limit, uint8_t* out, size_t len,
+                      size_t* got) {
+    *got = 0;
+    if (pos >= limit) return true;
+    len = static_cast<size_t>(std::min<uint64_t>(len, limit - pos));
+    if (len > kSize) return ReadSome(file, pos, out, len, got);
+    if (!(pos >= m_pos && pos + len <= m_pos + m_len)) {
+        if (m_bytes.size() != kSize) m_bytes.resize(kSize);
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kSize, limit - pos));
+        m_len = 0;
+        if (!ReadSome(file, pos, m_bytes.data(), want, &m_len)) {
+            m_len = 0;
+            return false;
+        }
+        m_pos = pos;
+    }
+    const size_t avail = pos - m_pos < m_len ? static_cast<size_t>(m_len - (pos - m_pos)) : 0;
+    *got = std::min(len, avail);
+    std::memcpy(out, m_bytes.data() + (pos - m_pos), *got);
+    return true;
+}
+
 VaultStatus CheckLocalRecord(CFile& file, const DirectoryInfo& directory,
-                             const CentralHeader& central, LocalEntry* out) {
+                             const CentralHeader& central, LocalEntry* out, ReadWindow* window) {
     if (!out) return VaultStatus::BadArgument;
     const uint64_t limit = directory.directoryStart;
     const uint64_t q = uint64_t(central.localOffset) + directory.prefixBytes;
@@ -165,7 +187,9 @@ VaultStatus CheckLocalRecord(CFile& file, const DirectoryInfo& directory,
                            kRecordBlock * kRecordBlock;
     std::vector<uint8_t> raw(static_cast<size_t>(std::min<uint64_t>(guess, limit - q)));
     size_t got = 0;
-    if (!ReadSome(file, q, raw.data(), raw.size(), &got) || got < kLocalProbeSize) {
+    const bool read = window ? window->Read(file, q, limit, raw.data(), raw.size(), &got)
+                             : ReadSome(file, q, raw.data(), raw.size(), &got);
+    if (!read || got < kLocalProbeSize) {
         return VaultStatus::IoError;
     }
     uint8_t probe[kLocalProbeSize];
@@ -191,7 +215,10 @@ VaultStatus CheckLocalRecord(CFile& file, const DirectoryInfo& directory,
     if (len > got) {
         const size_t have = got;
         raw.resize(static_cast<size_t>(len));
-        if (!ReadSome(file, q + have, raw.data() + have, raw.size() - have, &got) ||
+        const bool more =
+            window ? window->Read(file, q + have, limit, raw.data() + have, raw.size() - have, &got)
+                   : ReadSome(file, q + have, raw.data() + have, raw.size() - have, &got);
+        if (!more ||
             got != raw.size() - have) {
             return VaultStatus::IoError;
         }

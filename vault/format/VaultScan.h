@@ -87,8 +87,26 @@ struct LocalEntry {
 // and the name length equal. Then the whole local record is deciphered for
 // its extra field. The record and the entry data (the central compressed
 // size) must lie below the central directory. Any mismatch: Corrupt.
+// A read-ahead window for many small reads at rising offsets of one file
+// (the local records of a listing): a read that misses the window fills it
+// from the read's offset on.
+class ReadWindow {
+public:
+    static constexpr size_t kSize = 32768;
+    // Like a positioned read of up to len bytes at pos, never past limit;
+    // *got receives how many came (fewer only at limit or the file's end).
+    bool Read(CFile& file, uint64_t pos, uint64_t limit, uint8_t* out, size_t len, size_t* got);
+    void Clear() { m_len = 0; }
+
+private:
+    std::vector<uint8_t> m_bytes;
+    uint64_t m_pos = 0;
+    size_t m_len = 0;
+};
+
 VaultStatus CheckLocalRecord(CFile& file, const DirectoryInfo& directory,
-                             const CentralHeader& central, LocalEntry* out);
+                             const CentralHeader& central, LocalEntry* out,
+                             ReadWindow* window = nullptr);
 
 // One central record as kept by a reader that holds the whole directory:
 // the fixed part, the name and where the record lies.

@@ -151,6 +151,7 @@ void VaultReader::Close() {
     m_entries.clear();
     m_overlapping.clear();
     m_localStarts.clear();
+    m_localWindow.Clear();
     m_cachedIndex = -1;
     if (m_folderSaved) {
         fileio::SetCurrentFolder(m_savedFolder);
@@ -219,7 +220,9 @@ uint32_t VaultReader::CheckLocal(int index, LocalEntry* local) {
     // deflate stream listed many times, say) are damage, not data.
     if (m_overlapping[static_cast<size_t>(index)]) return kVaultCorrupt;
     const CentralHeader& central = m_entries[static_cast<size_t>(index)].header;
-    if (CheckLocalRecord(m_file, m_directory, central, local) != VaultStatus::Ok) return kVaultCorrupt;
+    if (CheckLocalRecord(m_file, m_directory, central, local, &m_localWindow) != VaultStatus::Ok) {
+        return kVaultCorrupt;
+    }
     // With its real extra field the entry still ends before the next local
     // record (or the directory).
     auto next = std::upper_bound(m_localStarts.begin(), m_localStarts.end(), local->position);

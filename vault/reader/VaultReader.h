@@ -80,6 +80,7 @@ private:
     // Start of every local record, ascending: the next one bounds an
     // entry's data.
     std::vector<uint64_t> m_localStarts;
+    ReadWindow m_localWindow;  // local records of a listing, read ahead
     Extraction m_ex;
     z_stream m_zstream{};
     ZipEntryInfo m_cached;
