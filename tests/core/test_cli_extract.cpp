@@ -77,6 +77,45 @@ TEST(CliExtractSafety, EntriesSharingBytesStopBeforeAnythingIsWritten) {
     }
 }
 
+// Stops the tool (as a crash or power cut would) right after it removes a
+// given file.
+struct StopAfterRemoving : fileio::IoObserver {
+    struct Stopped {};
+    std::string path;
+    bool BeforeWrite(CFile&, uint64_t, size_t) override { return true; }
+    bool BeforeTruncate(CFile&, uint64_t) override { return true; }
+    void AfterFlush(CFile&) override {}
+    void AfterRename(const std::string&, const std::string&) override {}
+    void AfterRemove(const std::string& removed) override {
+        if (removed == path) throw Stopped{};
+    }
+};
+
+// With -o the old file is replaced in one step: at no moment is there
+// neither the old nor the new file under its name.
+TEST(CliExtractSafety, ReplacingNeverLeavesTheNameEmpty) {
+    TempDir dir("cli_replace");
+    const std::string vault = dir / "v.vfo";
+    BuildVault(vault, {{"keep.txt", B("new content")}});
+    const std::string out = dir / "out";
+    ASSERT_TRUE(fileio::MakeDirectoryChain(out));
+    const std::string target = out + fileio::Separator() + "keep.txt";
+    ASSERT_TRUE(WriteBytes(target, B("old content")));
+    StopAfterRemoving stop;
+    stop.path = target;
+    fileio::SetIoObserver(&stop);
+    bool stopped = false;
+    try {
+        Tool({"extract", "-o", vault, "-d", out});
+    } catch (const StopAfterRemoving::Stopped&) {
+        stopped = true;
+    }
+    fileio::SetIoObserver(nullptr);
+    EXPECT_FALSE(stopped) << "the old file was removed before the new one took its name";
+    const std::string now = Text(target);
+    EXPECT_TRUE(now == "old content" || now == "new content") << now;
+}
+
 #ifndef _WIN32
 TEST(CliExtractSafety, LinksBelowTheTargetFolderAreNeverWrittenThrough) {
     TempDir dir("cli_links");
