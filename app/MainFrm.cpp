@@ -1,3 +1,4 @@
+// The main frame: menu, toolbar, status bar, the list view and the watch for removal of the logged-in disk.
 #include "app/MainFrm.h"
 
 #include <dbt.h>
@@ -145,10 +146,26 @@ int CMainFrame::IsDiskPresent() const {
   return 0;
 }
 
+void CMainFrame::OnDiskRemoved() {
+  if (!m_pListView || IsDiskPresent()) return;
+  // A modal dialog (the Disk Login dialog opened from the menu, the password
+  // dialog) or a message box keeps the frame disabled: a login dialog must
+  // not open inside it, and the view must not be logged out under it. A
+  // logged-in view is logged out once the frame is enabled again; logged
+  // out, the open dialog already lists the disks as they are now.
+  if (m_bInRemoval || !::IsWindowEnabled(m_hWnd)) {
+    if (m_pListView->IsLoggedIn()) m_bRemovalPending = true;
+    return;
+  }
+  m_bRemovalPending = false;
+  m_bInRemoval = true;
+  m_pListView->OnCmdMsg(ID_LOGIN);
+  m_bInRemoval = false;
+}
+
 LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_DEVICECHANGE) {
-    if (wp == DBT_DEVICEREMOVECOMPLETE && !IsDiskPresent() && m_pListView)
-      m_pListView->OnCmdMsg(ID_LOGIN);
+    if (wp == DBT_DEVICEREMOVECOMPLETE) OnDiskRemoved();
     return TRUE;
   }
   if (msg == WM_CLOSE && m_pListView && m_pListView->IsBusy()) {
@@ -156,6 +173,16 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
     // go only once the operation has returned.
     HWND self = m_hWnd;
     m_pListView->RunWhenIdle([self] { ::PostMessageA(self, WM_CLOSE, 0, 0); });
+    return 0;
+  }
+  if (msg == WM_ENABLE && wp && m_bRemovalPending) {
+    // Not from inside the closing dialog's own teardown: from the queue.
+    PostMessage(kMsgRemovalRecheck);
+  }
+  if (msg == kMsgRemovalRecheck) {
+    const bool pending = m_bRemovalPending;
+    m_bRemovalPending = false;  // set again if the frame is still disabled
+    if (pending && m_pListView && m_pListView->IsLoggedIn()) OnDiskRemoved();
     return 0;
   }
   return CFrameWnd::WindowProc(msg, wp, lp);

@@ -36,6 +36,13 @@ public:
 
   static const UINT kToolBarId = 0xE800;
   static const UINT kStatusBarId = 0xE801;
+  // Posted to itself when a removal that came during a modal dialog or
+  // message box is to be looked at again.
+  static const UINT kMsgRemovalRecheck = WM_APP + 0x21;
+
+  // True while a removal of the logged-in disk waits for a modal dialog or
+  // message box to close.
+  bool IsRemovalPending() const { return m_bRemovalPending; }
 
 protected:
   const char* GetFrameClassName() const override;
@@ -49,4 +56,10 @@ private:
   CToolBar m_wndToolBar;
   CStatusBar m_wndStatusBar;
   int m_nOsKind = 0;
+  bool m_bRemovalPending = false;
+  bool m_bInRemoval = false;  // the logout or login a removal started is running
+
+  // The logged-in disk was removed: log out (or, logged out, offer the
+  // login), unless a modal dialog or message box is open.
+  void OnDiskRemoved();
 };

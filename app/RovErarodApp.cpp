@@ -195,6 +195,36 @@ int CRovErarodApp::ExtractResourceToFile(const char* path, UINT id, const char* 
   return result;
 }
 
+bool CRovErarodApp::IsSameFolder(const std::string& a, const std::string& b) {
+  auto canonical = [](std::string path) {
+    char full[MAX_PATH * 2] = {0};
+    DWORD n = ::GetFullPathNameA(path.c_str(), sizeof(full), full, nullptr);
+    if (n > 0 && n < sizeof(full)) path.assign(full, n);
+    char longer[MAX_PATH * 2] = {0};
+    n = ::GetLongPathNameA(path.c_str(), longer, sizeof(longer));
+    if (n > 0 && n < sizeof(longer)) path.assign(longer, n);
+    while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+    return path;
+  };
+  if (a.empty() || b.empty()) return false;
+  return lstrcmpiA(canonical(a).c_str(), canonical(b).c_str()) == 0;
+}
+
+std::string CRovErarodApp::SelfDeleteScriptText(const std::string& exe, const std::string& tempFolder,
+                                                 const std::string& script) {
+  size_t slash = PathNameOffset(exe);
+  std::string folder = slash > 0 ? exe.substr(0, slash - 1) : std::string();
+  std::string text = FormatString("@echo off\r\n:Repeat\r\ndel \"%s\"\r\nif exist \"%s\" goto Repeat\r\n",
+                                  exe.c_str(), exe.c_str());
+  // The folder goes when it is empty, but never the temporary folder itself,
+  // which other programs rely on - whichever form (8.3 or long) either name
+  // is in.
+  if (!folder.empty() && !IsSameFolder(tempFolder, folder))
+    text += FormatString("rmdir \"%s\"\r\n", folder.c_str());
+  text += FormatString("del \"%s\"\r\n", script.c_str());
+  return text;
+}
+
 void CRovErarodApp::WriteSelfDeleteScript() {
   std::string exe = ModulePath();
   size_t slash = PathNameOffset(exe);
@@ -205,17 +235,9 @@ void CRovErarodApp::WriteSelfDeleteScript() {
   CFileHandle file(::CreateFileA(script.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.IsValid()) return;
-  std::string text = FormatString("@echo off\r\n:Repeat\r\ndel \"%s\"\r\nif exist \"%s\" goto Repeat\r\n",
-                                  exe.c_str(), exe.c_str());
-  // The folder goes when it is empty, but never the temporary folder itself,
-  // which other programs rely on.
   char temp[MAX_PATH] = {0};
   DWORD n = ::GetTempPathA(MAX_PATH, temp);
-  std::string tempFolder(temp, n < MAX_PATH ? n : 0);
-  if (!tempFolder.empty() && tempFolder.back() == '\\') tempFolder.pop_back();
-  if (lstrcmpiA(tempFolder.c_str(), folder.c_str()) != 0)
-    text += FormatString("rmdir \"%s\"\r\n", folder.c_str());
-  text += FormatString("del \"%s\"\r\n", script.c_str());
+  std::string text = SelfDeleteScriptText(exe, std::string(temp, n < MAX_PATH ? n : 0), script);
   DWORD written = 0;
   ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   file.Reset();

@@ -26,6 +26,15 @@ public:
   // Starts a hidden script that deletes the running executable (and its
   // folder when empty) once this process is gone.
   void WriteSelfDeleteScript();
+  // The script's text for the executable exe, given the temporary folder as
+  // the system names it: it removes exe's folder too, but never when that
+  // is the temporary folder itself.
+  static std::string SelfDeleteScriptText(const std::string& exe, const std::string& tempFolder,
+                                          const std::string& script);
+  // True when both name the same folder: compared as long paths (an 8.3
+  // name and its long name are one folder), without regard to case or a
+  // trailing backslash.
+  static bool IsSameFolder(const std::string& a, const std::string& b);
   // *refuse = 1 when the logged-in disk reports the unsupported security
   // area state (bit 0x2), else 0.
   void CheckSecurityArea(int* refuse);

@@ -86,9 +86,9 @@ CRovErarodView::~CRovErarodView() = default;
 
 bool CRovErarodView::CreateView(HWND frame) {
   RECT rc{0, 0, 0, 0};
-  return Create(WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_OWNERDATA,
-                rc, frame,
-                0xE900 /* first pane of the frame */);
+  // The view destroys its own image lists; the control must not (shared).
+  return Create(WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_OWNERDATA |
+                    LVS_SHAREIMAGELISTS, rc, frame, 0xE900 /* first pane of the frame */);
 }
 
 // --- Set-up and timers.

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "cli/ToolCommon.h"
+#include "cli/ToolPlatform.h"
 #include "vault/fileio/FileIo.h"
 
 namespace hbcli {
@@ -35,12 +36,49 @@ std::vector<const Entry*> SelectEntries(Session& s, const std::vector<Entry>& en
     return chosen;
 }
 
+// Makes (or finds) the folders DIR/parts[0]/.../parts[count - 1], each one a
+// real folder: a link, a file or anything else in the way stops it, so
+// nothing is ever written through a link that already lies below DIR.
+// checked holds the folders already found sound.
+bool SafeFolderChain(Session& s, const std::string& dir, const std::vector<std::string>& parts,
+                     size_t count, std::set<std::string>* checked) {
+    for (size_t i = 1; i <= count; ++i) {
+        const std::string path = JoinPath(dir, parts, i);
+        if (checked->count(path)) continue;
+        PathState state = InspectNoFollow(path);
+        if (state == PathState::Missing) {
+            fileio::MakeDirectory(path);
+            state = InspectNoFollow(path);
+        }
+        if (state != PathState::Folder) {
+            s.Error(path + (state == PathState::Link ? ": is a link; not followed"
+                            : state == PathState::Missing ? ": folder cannot be created"
+                                                          : ": not a folder"));
+            return false;
+        }
+        checked->insert(path);
+    }
+    return true;
+}
+
+// Opens a temporary name beside target that did not exist before.
+bool OpenPartial(const std::string& target, CFile* out, std::string* partial) {
+    for (int n = 0; n < 100; ++n) {
+        *partial = target + ".hbpart" + (n ? std::to_string(n) : std::string());
+        if (out->Open(*partial, CFile::Mode::CreateNew)) return true;
+        if (InspectNoFollow(*partial) == PathState::Missing) return false;  // not a collision
+    }
+    return false;
+}
+
 bool ExtractFile(Session& s, VaultHandle* reader, const Entry& e, const std::string& target, bool replace) {
-    // A file that is replaced is written beside it first, so the old content
-    // survives a failure; a new file is written in place and removed on one.
-    const std::string partial = replace ? target + ".hbpart" : target;
+    // A new file is created exclusively under its name (never through a
+    // link planted there) and removed on a failure. A file that is replaced
+    // is written beside it first and renamed over it, so the old content
+    // survives any failure.
     CFile out;
-    if (!out.Open(partial, CFile::Mode::CreateWrite)) {
+    std::string partial = target;
+    if (replace ? !OpenPartial(target, &out, &partial) : !out.Open(target, CFile::Mode::CreateNew)) {
         s.Error(target + ": " + ReaderText(kVaultNoFile));
         return false;
     }
@@ -61,10 +99,10 @@ bool ExtractFile(Session& s, VaultHandle* reader, const Entry& e, const std::str
         return false;
     }
     if (!replace) return true;
-    fileio::Remove(target);
+    // The rename replaces the old name in one step; it is never removed first.
     if (!fileio::Rename(partial, target)) {
         fileio::Remove(partial);
-        s.Error(target + ": cannot be replaced");
+        s.Error(target + ": cannot be replaced; the old file is kept");
         return false;
     }
     return true;
@@ -83,13 +121,25 @@ int CommandExtract(Session& s, const Arguments& a) {
 
     OpenVault v;
     if (!LoadVault(s, vaultPath, &v, false)) return kExitFailure;
+    // Entries are only ever appended; entries that share bytes make a vault
+    // that unpacks one stream many times over. Nothing is written then.
+    std::vector<std::string> shared;
+    if (FindSharedBytes(vaultPath, &shared)) {
+        std::string list;
+        for (size_t i = 0; i < shared.size() && i < 3; ++i) list += (i ? ", " : "") + Quoted(shared[i]);
+        if (shared.size() > 3) list += " and " + std::to_string(shared.size() - 3) + " more";
+        s.Error(vaultPath + ": " + std::to_string(shared.size()) +
+                " entries share bytes of the vault (" + list +
+                "); the vault is damaged or forged; nothing extracted");
+        return kExitFailure;
+    }
     std::vector<const Entry*> chosen = SelectEntries(s, v.entries, names);
     if (!fileio::MakeDirectoryChain(dir)) {
         s.Error(dir + ": folder cannot be created");
         return kExitFailure;
     }
     size_t n = 0;
-    std::set<std::string> madeFolders;  // saves a walk up the path per file
+    std::set<std::string> checkedFolders;  // saves a walk up the path per file
     for (const Entry* e : chosen) {
         ++n;
         if (!e->infoOk) {
@@ -104,29 +154,27 @@ int CommandExtract(Session& s, const Arguments& a) {
             continue;
         }
         s.Progress("extracting " + std::to_string(n) + "/" + std::to_string(chosen.size()) + " " + e->name);
-        std::string target = JoinPath(dir, parts, parts.size());
         if (e->IsFolder()) {
-            if (!fileio::MakeDirectoryChain(target)) s.Error(target + ": folder cannot be created");
+            SafeFolderChain(s, dir, parts, parts.size(), &checkedFolders);
             continue;
         }
-        std::string parent = JoinPath(dir, parts, parts.size() - 1);
-        if (!madeFolders.count(parent)) {
-            if (!fileio::MakeDirectoryChain(parent)) {
-                s.Error(parent + ": folder cannot be created");
-                continue;
-            }
-            madeFolders.insert(parent);
-        }
-        const bool exists = fileio::Exists(target);
-        if (exists && fileio::IsDirectory(target)) {
+        if (!SafeFolderChain(s, dir, parts, parts.size() - 1, &checkedFolders)) continue;
+        const std::string target = JoinPath(dir, parts, parts.size());
+        const PathState state = InspectNoFollow(target);
+        if (state == PathState::Folder) {
             s.Error(target + ": a folder of that name exists; not extracted");
             continue;
         }
-        if (exists && !overwrite) {
+        if (state == PathState::Other) {
+            s.Error(target + ": not a plain file; not extracted");
+            continue;
+        }
+        if (state != PathState::Missing && !overwrite) {
             s.Error(target + ": exists; not overwritten (use -o)");
             continue;
         }
-        ExtractFile(s, v.reader.get(), *e, target, exists);
+        // With -o a link of that name is replaced itself, not written through.
+        ExtractFile(s, v.reader.get(), *e, target, state != PathState::Missing);
     }
     s.ClearProgress();
     return s.Failed() ? kExitFailure : kExitOk;

@@ -257,22 +257,20 @@ bool LoadVault(Session& s, const std::string& path, OpenVault* v, bool withCentr
     }
     const int count = head.index;
 
-    CFile file;
-    vault::DirectoryInfo dir;
-    vault::CentralDirectoryWalker walker;
-    bool walking = withCentral && file.Open(path, CFile::Mode::Read) &&
-                   vault::LocateDirectory(file, &dir) == vault::VaultStatus::Ok;
-    if (walking) {
-        walker.Reset(&file, dir);
-        walking = walker.First() == vault::VaultStatus::Ok;
+    // The codec's view of the directory, read whole.
+    std::vector<vault::CentralEntry> centrals;
+    if (withCentral) {
+        CFile file;
+        vault::DirectoryInfo dir;
+        if (file.Open(path, CFile::Mode::Read) && vault::LocateDirectory(file, &dir) == vault::VaultStatus::Ok)
+            vault::ReadCentralDirectory(file, dir, &centrals);
     }
     v->entries.reserve(count > 0 ? count : 0);
     for (int i = 0; i < count; ++i) {
         Entry e;
         e.index = i;
-        if (walking && i > 0) walking = walker.Next() == vault::VaultStatus::Ok;
-        if (walking) {
-            const vault::CentralRecord& c = walker.Record();
+        if (static_cast<size_t>(i) < centrals.size()) {
+            const vault::CentralEntry& c = centrals[static_cast<size_t>(i)];
             e.centralOk = true;
             e.method = c.header.method;
             e.crc = c.header.crc;
@@ -285,6 +283,23 @@ bool LoadVault(Session& s, const std::string& path, OpenVault* v, bool withCentr
         if (e.infoOk && !e.centralOk) e.size = static_cast<uint32_t>(e.info.uncompressedSize);
         v->entries.push_back(std::move(e));
     }
+    return true;
+}
+
+bool FindSharedBytes(const std::string& path, std::vector<std::string>* names) {
+    names->clear();
+    CFile file;
+    vault::DirectoryInfo dir;
+    std::vector<vault::CentralEntry> centrals;
+    if (!file.Open(path, CFile::Mode::Read) || vault::LocateDirectory(file, &dir) != vault::VaultStatus::Ok)
+        return false;
+    vault::ReadCentralDirectory(file, dir, &centrals);
+    std::vector<vault::LocalSpan> spans;
+    for (const vault::CentralEntry& c : centrals) spans.push_back(vault::CentralLocalSpan(dir, c.header));
+    std::vector<bool> shared;
+    if (vault::MarkOverlappingSpans(spans, &shared) == 0) return false;
+    for (size_t i = 0; i < centrals.size(); ++i)
+        if (shared[i]) names->push_back(centrals[i].name);
     return true;
 }
 

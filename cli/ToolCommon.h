@@ -146,6 +146,12 @@ bool IsEmptyVault(const std::string& path);
 // Entries whose description cannot be read are kept with infoOk false.
 bool LoadVault(Session& s, const std::string& path, OpenVault* v, bool withCentral);
 
+// True when some entries of the vault claim the same bytes (their local
+// records and data overlap); names receives those entries' names in
+// directory order. False for a sound vault or one whose directory cannot
+// be read (the reader reports that).
+bool FindSharedBytes(const std::string& path, std::vector<std::string>* names);
+
 // Receives an entry's data chunk by chunk; false stops the stream.
 using EntrySink = std::function<bool(const uint8_t* data, size_t length)>;
 

@@ -28,6 +28,11 @@ bool ListFolder(const std::string& path, std::vector<FolderItem>* items);
 // False when it does not exist or cannot be examined.
 bool ClassifyPath(const std::string& path, NodeKind* kind);
 
+// What is at path itself; a link (symbolic link, junction or other reparse
+// point) is reported as a link and never followed.
+enum class PathState { Missing, File, Folder, Link, Other };
+PathState InspectNoFollow(const std::string& path);
+
 // True when both paths name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);
 

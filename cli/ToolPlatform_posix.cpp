@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -58,6 +59,15 @@ bool ClassifyPath(const std::string& path, NodeKind* kind) {
     if (::stat(path.c_str(), &st) != 0) return false;
     *kind = KindOf(st);
     return true;
+}
+
+PathState InspectNoFollow(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? PathState::Missing : PathState::Other;
+    if (S_ISLNK(st.st_mode)) return PathState::Link;
+    if (S_ISREG(st.st_mode)) return PathState::File;
+    if (S_ISDIR(st.st_mode)) return PathState::Folder;
+    return PathState::Other;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

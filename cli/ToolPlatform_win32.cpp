@@ -53,6 +53,19 @@ bool ClassifyPath(const std::string& path, NodeKind* kind) {
     return true;
 }
 
+PathState InspectNoFollow(const std::string& path) {
+    const DWORD a = GetFileAttributesA(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) {
+        const DWORD e = GetLastError();
+        return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? PathState::Missing
+                                                                       : PathState::Other;
+    }
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT) return PathState::Link;
+    if (a & FILE_ATTRIBUTE_DIRECTORY) return PathState::Folder;
+    if (a & FILE_ATTRIBUTE_DEVICE) return PathState::Other;
+    return PathState::File;
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
     auto identity = [](const std::string& p, BY_HANDLE_FILE_INFORMATION* info) {
         HANDLE h = CreateFileA(p.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -695,3 +695,46 @@ TEST(CipherBuffer, ConcurrentCallsAgree)
     for (int t = 0; t < 4; ++t)
         EXPECT_EQ(1, ok[size_t(t)]) << "thread " << t;
 }
+
+// The keyed engine is kept between calls; a change of phrase (even in the
+// same buffer), block size or mode, or a refused setting in between, must
+// never leave a call with the key or chain of an earlier one.
+TEST(CipherBuffer, KeptEngineFollowsEveryChangeOfSetting)
+{
+    const Bytes plain = Pattern(96, 9);
+    auto fresh = [&](const char* phrase, int bs, int mode) {
+        unsigned char key[16];
+        CMD5Digest::Compute(phrase, std::strlen(phrase), key);
+        CRijndaelCipher c;
+        c.MakeKey(key, 16, nullptr, 16, bs, mode, 0);
+        Bytes out(plain.size());
+        c.Encrypt(plain.data(), out.data(), plain.size());
+        return ToHex(out);
+    };
+    auto viaBuffer = [&](const char* phrase, int bs, int mode) {
+        Bytes out(plain.size());
+        EncipherBuffer(phrase, 5, plain.data(), out.data(), int(out.size()), bs, mode);
+        return ToHex(out);
+    };
+    char phrase[] = "Pelmor5820";
+    const struct { int bs; int mode; bool edit; bool refused; } steps[] = {
+        {32, kModeCBC, false, false}, {32, kModeCBC, true, false},  {32, kModeCBC, true, false},
+        {16, kModeCBC, false, false}, {32, kModeCFB, false, true},  {32, kModeCFB, false, false},
+        {24, kModeECB, true, true},   {32, kModeCBC, false, false},
+    };
+    for (const auto& st : steps) {
+        if (st.edit) phrase[9] = phrase[9] == '0' ? '1' : '0';  // same buffer, new text
+        if (st.refused) {
+            unsigned char in[32] = {}, out[32];
+            EXPECT_THROW(EncipherBuffer(phrase, 5, in, out, 32, 32, 7), std::runtime_error);
+        }
+        SCOPED_TRACE(std::string(phrase) + " block " + std::to_string(st.bs));
+        EXPECT_EQ(fresh(phrase, st.bs, st.mode), viaBuffer(phrase, st.bs, st.mode));
+        // A decipher right after starts from the zero chain again.
+        Bytes cipher(plain.size()), back(plain.size());
+        EncipherBuffer(phrase, 5, plain.data(), cipher.data(), int(cipher.size()), st.bs, st.mode);
+        ASSERT_EQ(int(back.size()),
+                  DecipherBuffer(phrase, 5, cipher.data(), back.data(), int(back.size()), st.bs, st.mode));
+        EXPECT_EQ(ToHex(plain), ToHex(back));
+    }
+}

@@ -1,17 +1,17 @@
 // libFuzzer target for the vault reader: the input is taken as a vault file
 // and put through everything a caller can ask of the reader - the entry
 // count, every entry's description (in order, then backwards, and past the
-// end), unpacking into memory and into an open file.
-#include <unistd.h>
-
+// end), unpacking into memory and into an open file. Every result must be
+// one the call documents; unpacking is bounded by a write budget.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "vault/VaultApi.h"
-#include "vault/fileio/FileIo.h"
+#include "FuzzSupport.h"
+
+using hbfuzz::Expect;
 
 namespace {
 
@@ -19,48 +19,31 @@ namespace {
 constexpr int kMaxEntries = 64;
 constexpr int kMaxUnpacked = 16;
 constexpr size_t kMaxMemoryBytes = 8u << 20;
-
-struct Paths {
-    std::string vault;
-    std::string sink;
-};
-
-void RemoveScratch();
-
-const Paths& Scratch() {
-    static const Paths paths = [] {
-        std::string base = fileio::TempFolder() + "hb_fuzz_" + std::to_string(::getpid());
-        std::atexit(RemoveScratch);
-        return Paths{base + ".vfo", base + ".out"};
-    }();
-    return paths;
-}
-
-void RemoveScratch() {
-    fileio::Remove(Scratch().vault);
-    fileio::Remove(Scratch().sink);
-}
+// Bytes an unpacking into a file may write before its writes fail (the
+// reader then answers 0x400): a small input may inflate a thousandfold.
+constexpr size_t kMaxStreamBytes = 4u << 20;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const Paths& paths = Scratch();
-    {
-        CFile f;
-        if (!f.Open(paths.vault, CFile::Mode::CreateWrite)) std::abort();
-        if (size && !f.Write(data, size)) std::abort();
-    }
+    const std::string& vaultPath = hbfuzz::ScratchFile("vfo");
+    const std::string& sinkPath = hbfuzz::ScratchFile("out");
+    hbfuzz::WriteWhole(vaultPath, data, size);
 
-    VaultHandle* reader = OpenVaultReader(paths.vault.c_str(), 0, kVaultSourcePath, "");
+    VaultHandle* reader = OpenVaultReader(vaultPath.c_str(), 0, kVaultSourcePath, "");
     if (!reader) return 0;
 
+    const std::initializer_list<uint32_t> described = {kVaultOk, kVaultCorrupt, kVaultBadArguments};
     ZipEntryInfo info;
     int count = 0;
-    if (ReadEntryInfo(reader, -1, &info) == kVaultOk) count = info.index;
+    if (Expect(ReadEntryInfo(reader, -1, &info), "count", {kVaultOk, kVaultBadArguments}) == kVaultOk) {
+        count = info.index;
+        if (count < 0 || count > 65535) std::abort();
+    }
     const int listed = count < kMaxEntries ? count : kMaxEntries;
-    for (int i = -1; i <= listed; ++i) ReadEntryInfo(reader, i, &info);
-    for (int i = listed - 1; i >= 0; i -= 3) ReadEntryInfo(reader, i, &info);
-    ReadEntryInfo(reader, count, &info);
+    for (int i = -1; i <= listed; ++i) Expect(ReadEntryInfo(reader, i, &info), "describe", described);
+    for (int i = listed - 1; i >= 0; i -= 3) Expect(ReadEntryInfo(reader, i, &info), "describe", described);
+    Expect(ReadEntryInfo(reader, count, &info), "describe past the end", {kVaultBadArguments});
 
     std::vector<uint8_t> buffer(4096 + 17);
     const int unpacked = listed < kMaxUnpacked ? listed : kMaxUnpacked;
@@ -68,19 +51,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size_t total = 0;
         uint32_t rc;
         do {
-            rc = ExtractEntry(reader, i, buffer.data(), static_cast<uint32_t>(buffer.size()),
-                              kExtractToMemory, nullptr);
+            rc = Expect(ExtractEntry(reader, i, buffer.data(), static_cast<uint32_t>(buffer.size()),
+                                     kExtractToMemory, nullptr),
+                        "unpack to memory", {kVaultOk, kVaultMoreData, kVaultCorrupt, kVaultFlateError});
             total += buffer.size();
         } while (rc == kVaultMoreData && total < kMaxMemoryBytes);
 
         CFile sink;
-        if (!sink.Open(paths.sink, CFile::Mode::CreateWrite)) std::abort();
-        ExtractEntry(reader, i, &sink, 0, kExtractToStream, nullptr);
+        if (!sink.Open(sinkPath, CFile::Mode::CreateWrite)) std::abort();
+        size_t written = 0;
+        fileio::SetWriteHook([&written](size_t bytes) {
+            written += bytes;
+            return written <= kMaxStreamBytes;
+        });
+        Expect(ExtractEntry(reader, i, &sink, 0, kExtractToStream, nullptr), "unpack to a file",
+               {kVaultOk, kVaultCorrupt, kVaultWriteError});
+        fileio::SetWriteHook(nullptr);
     }
     // Out-of-range requests and a memory extraction left half done at close.
-    ExtractEntry(reader, count, buffer.data(), static_cast<uint32_t>(buffer.size()), kExtractToMemory, nullptr);
-    ExtractEntry(reader, -1, buffer.data(), static_cast<uint32_t>(buffer.size()), kExtractToMemory, nullptr);
-    if (listed > 0) ExtractEntry(reader, 0, buffer.data(), 1, kExtractToMemory, nullptr);
-    CloseVaultHandle(reader);
+    Expect(ExtractEntry(reader, count, buffer.data(), static_cast<uint32_t>(buffer.size()),
+                        kExtractToMemory, nullptr),
+           "unpack past the end", {kVaultBadArguments});
+    Expect(ExtractEntry(reader, -1, buffer.data(), static_cast<uint32_t>(buffer.size()),
+                        kExtractToMemory, nullptr),
+           "unpack -1", {kVaultBadArguments});
+    if (listed > 0) {
+        Expect(ExtractEntry(reader, 0, buffer.data(), 1, kExtractToMemory, nullptr), "unpack one byte",
+               {kVaultOk, kVaultMoreData, kVaultCorrupt, kVaultFlateError});
+    }
+    Expect(CloseVaultHandle(reader), "close", {kVaultOk});
     return 0;
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 #include "vault/cipher/MD5Digest.h"
 #include "vault/cipher/RijndaelCipher.h"
@@ -22,6 +23,37 @@ void KeyEngine(CRijndaelCipher& cipher, const char* phrase, int blockSize, int m
     cipher.MakeKey(key, CMD5Digest::DIGEST_SIZE, kZeroChain, 16, blockSize, mode, 0);
 }
 
+// The vault deciphers every header record with the same phrase and setting,
+// so the keyed engine of the last call is kept (one per thread) and only its
+// chain is reset: each call still behaves as a fresh engine would. A change
+// of phrase, block size or mode keys it anew.
+struct KeyedEngine {
+    std::string phrase;
+    bool nullPhrase = false;
+    int blockSize = 0;
+    int mode = -1;
+    bool keyed = false;
+    CRijndaelCipher cipher;
+};
+
+CRijndaelCipher& EngineFor(const char* phrase, int blockSize, int mode)
+{
+    thread_local KeyedEngine cache;
+    const bool isNull = phrase == nullptr;
+    if (!cache.keyed || cache.blockSize != blockSize || cache.mode != mode ||
+        cache.nullPhrase != isNull || (!isNull && cache.phrase != phrase)) {
+        cache.keyed = false;
+        KeyEngine(cache.cipher, phrase, blockSize, mode);  // throws for a bad setting
+        cache.phrase = isNull ? std::string() : std::string(phrase);
+        cache.nullPhrase = isNull;
+        cache.blockSize = blockSize;
+        cache.mode = mode;
+        cache.keyed = true;
+    }
+    cache.cipher.ResetChain();
+    return cache.cipher;
+}
+
 // A negative length is no positive multiple of the block size: it is passed
 // on as 0 so that the engine's length check reports it.
 size_t EngineLength(int length)
@@ -35,9 +67,7 @@ int EncipherBuffer(const char* phrase, int keyMethod, const unsigned char* input
 {
     if (keyMethod != kKeyMethodDigest)
         return length;
-    CRijndaelCipher cipher;
-    KeyEngine(cipher, phrase, blockSize, mode);
-    cipher.Encrypt(input, output, EngineLength(length));
+    EngineFor(phrase, blockSize, mode).Encrypt(input, output, EngineLength(length));
     return length;
 }
 
@@ -45,9 +75,7 @@ int DecipherBuffer(const char* phrase, int keyMethod, const unsigned char* input
 {
     if (keyMethod != kKeyMethodDigest)
         return 0;
-    CRijndaelCipher cipher;
-    KeyEngine(cipher, phrase, blockSize, mode);
-    if (cipher.Decrypt(input, output, EngineLength(length)) != 0)
+    if (EngineFor(phrase, blockSize, mode).Decrypt(input, output, EngineLength(length)) != 0)
         return -1;
     return length;
 }

@@ -1,6 +1,8 @@
 // Cipher engine: the two entry points every vault caller uses.
-// Each call builds its own engine, so each call is an independent stream
-// that starts from the all-zero chain block. Standard C++17 only.
+// Each call is an independent stream that starts from the all-zero chain
+// block, as if it built its own engine; the keyed engine of the last phrase
+// and setting is kept per thread so that the key schedule is not derived
+// again for every record. Standard C++17 only.
 #pragma once
 
 extern const char kVaultKeyPhrase[];   // the fixed 10-byte key phrase "Pelmor5820"

@@ -1,5 +1,9 @@
 #include "vault/format/VaultScan.h"
 
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <numeric>
 #include <vector>
 
 namespace vault {
@@ -22,6 +26,20 @@ VaultStatus ReadDeciphered(CFile& file, uint64_t pos, uint8_t* plain, size_t len
 }
 
 constexpr uint8_t kEndSigBytes[4] = {0x12, 0x11, 0x05, 0x06};
+
+// Deciphers a whole record of len bytes whose first probeLen bytes are
+// already deciphered in plainProbe. CBC lets the rest be deciphered on its
+// own: a stream started at block k gives every block right but the first,
+// which still needs the XOR with ciphertext block k - 1 instead of the zero
+// chain.
+bool DecipherAfterProbe(const uint8_t* raw, const uint8_t* plainProbe, size_t probeLen,
+                        uint8_t* plain, size_t len) {
+    std::memcpy(plain, plainProbe, probeLen);
+    if (len == probeLen) return true;
+    if (!DecipherRecord(raw + probeLen, plain + probeLen, len - probeLen)) return false;
+    for (size_t i = 0; i < kRecordBlock; ++i) plain[probeLen + i] ^= raw[probeLen - kRecordBlock + i];
+    return true;
+}
 
 }  // namespace
 
@@ -134,14 +152,50 @@ VaultStatus ReadLocalHeader(CFile& file, uint64_t position, uint64_t limit, Loca
     return DecodeLocalHeader(plain, sizeof plain, out);
 }
 
+bool ReadWindow::Read(CFile& file, uint64_t pos, uint64_t limit, uint8_t* out, size_t len,
+                      size_t* got) {
+    *got = 0;
+    if (pos >= limit) return true;
+    len = static_cast<size_t>(std::min<uint64_t>(len, limit - pos));
+    if (len > kSize) return ReadSome(file, pos, out, len, got);
+    if (!(pos >= m_pos && pos + len <= m_pos + m_len)) {
+        if (m_bytes.size() != kSize) m_bytes.resize(kSize);
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kSize, limit - pos));
+        m_len = 0;
+        if (!ReadSome(file, pos, m_bytes.data(), want, &m_len)) {
+            m_len = 0;
+            return false;
+        }
+        m_pos = pos;
+    }
+    const size_t avail = pos - m_pos < m_len ? static_cast<size_t>(m_len - (pos - m_pos)) : 0;
+    *got = std::min(len, avail);
+    std::memcpy(out, m_bytes.data() + (pos - m_pos), *got);
+    return true;
+}
+
 VaultStatus CheckLocalRecord(CFile& file, const DirectoryInfo& directory,
-                             const CentralHeader& central, LocalEntry* out) {
+                             const CentralHeader& central, LocalEntry* out, ReadWindow* window) {
     if (!out) return VaultStatus::BadArgument;
     const uint64_t limit = directory.directoryStart;
     const uint64_t q = uint64_t(central.localOffset) + directory.prefixBytes;
+    if (q > limit || limit - q < kLocalProbeSize) return VaultStatus::Corrupt;
 
+    // One read that holds the whole record in the usual case: the fixed part,
+    // the name the central record announces and a timestamp block.
+    const uint64_t guess = (kLocalFixedSize + uint64_t(central.nameLength) + 64 + kRecordBlock - 1) /
+                           kRecordBlock * kRecordBlock;
+    std::vector<uint8_t> raw(static_cast<size_t>(std::min<uint64_t>(guess, limit - q)));
+    size_t got = 0;
+    const bool read = window ? window->Read(file, q, limit, raw.data(), raw.size(), &got)
+                             : ReadSome(file, q, raw.data(), raw.size(), &got);
+    if (!read || got < kLocalProbeSize) {
+        return VaultStatus::IoError;
+    }
+    uint8_t probe[kLocalProbeSize];
+    if (!DecipherRecord(raw.data(), probe, sizeof probe)) return VaultStatus::Corrupt;
     LocalHeader h;
-    VaultStatus st = ReadLocalHeader(file, q, limit, &h);
+    VaultStatus st = DecodeLocalHeader(probe, sizeof probe, &h);
     if (st != VaultStatus::Ok) return st;
     if (h.method != central.method) return VaultStatus::Corrupt;
     if (h.method != kMethodStored && h.method != kMethodDeflate) return VaultStatus::Corrupt;
@@ -158,9 +212,21 @@ VaultStatus CheckLocalRecord(CFile& file, const DirectoryInfo& directory,
     const uint64_t dataStart = q + len;
     if (central.compressedSize > limit - dataStart) return VaultStatus::Corrupt;
 
+    if (len > got) {
+        const size_t have = got;
+        raw.resize(static_cast<size_t>(len));
+        const bool more =
+            window ? window->Read(file, q + have, limit, raw.data() + have, raw.size() - have, &got)
+                   : ReadSome(file, q + have, raw.data() + have, raw.size() - have, &got);
+        if (!more ||
+            got != raw.size() - have) {
+            return VaultStatus::IoError;
+        }
+    }
     std::vector<uint8_t> plain(static_cast<size_t>(len));
-    st = ReadDeciphered(file, q, plain.data(), plain.size());
-    if (st != VaultStatus::Ok) return st;
+    if (!DecipherAfterProbe(raw.data(), probe, sizeof probe, plain.data(), plain.size())) {
+        return VaultStatus::Corrupt;
+    }
     LocalRecord rec;
     st = DecodeLocalRecord(plain.data(), plain.size(), &rec);
     if (st != VaultStatus::Ok) return st;
@@ -169,6 +235,112 @@ VaultStatus CheckLocalRecord(CFile& file, const DirectoryInfo& directory,
     out->position = q;
     out->dataStart = dataStart;
     return VaultStatus::Ok;
+}
+
+VaultStatus ReadCentralDirectory(CFile& file, const DirectoryInfo& directory,
+                                 std::vector<CentralEntry>* out) {
+    if (!out) return VaultStatus::BadArgument;
+    out->clear();
+    if (directory.entryCount == 0) return VaultStatus::Ok;
+    const uint64_t begin = directory.directoryStart;
+    const uint64_t end = directory.DirectoryEnd();
+    if (begin > end) return VaultStatus::Corrupt;
+
+    // The buffer never exceeds the directory, which lies inside the file.
+    std::vector<uint8_t> buffer;
+    try {
+        out->reserve(directory.entryCount);
+        buffer.resize(static_cast<size_t>(std::min<uint64_t>(end - begin, kDirectoryReadWindow)));
+    } catch (const std::bad_alloc&) {
+        return VaultStatus::IoError;
+    }
+    uint64_t bufferPos = begin;
+    size_t bufferLen = 0;
+    // Makes [pos, pos + need) present in the buffer, reading from pos on.
+    auto have = [&](uint64_t pos, uint64_t need) -> VaultStatus {
+        if (pos >= bufferPos && pos + need <= bufferPos + bufferLen) return VaultStatus::Ok;
+        if (need > buffer.size()) {
+            try {
+                buffer.resize(static_cast<size_t>(need));
+            } catch (const std::bad_alloc&) {
+                return VaultStatus::IoError;
+            }
+        }
+        const size_t len = static_cast<size_t>(std::min<uint64_t>(end - pos, buffer.size()));
+        size_t got = 0;
+        if (!ReadSome(file, pos, buffer.data(), len, &got)) return VaultStatus::IoError;
+        bufferPos = pos;
+        bufferLen = got;
+        return got >= need ? VaultStatus::Ok : VaultStatus::IoError;
+    };
+
+    std::vector<uint8_t> plain;
+    uint64_t pos = begin;
+    for (uint32_t i = 0; i < directory.entryCount; ++i) {
+        if (pos > end || end - pos < kCentralProbeSize) return VaultStatus::Corrupt;
+        VaultStatus st = have(pos, kCentralProbeSize);
+        if (st != VaultStatus::Ok) return st;
+        uint8_t probe[kCentralProbeSize];
+        if (!DecipherRecord(buffer.data() + (pos - bufferPos), probe, sizeof probe)) {
+            return VaultStatus::Corrupt;
+        }
+        CentralHeader h;
+        st = DecodeCentralHeader(probe, sizeof probe, &h);
+        if (st != VaultStatus::Ok) return st;
+        const uint64_t len = h.RecordLength();
+        if (len > end - pos || len % kRecordBlock != 0) return VaultStatus::Corrupt;
+        st = have(pos, len);
+        if (st != VaultStatus::Ok) return st;
+        plain.resize(static_cast<size_t>(len));
+        if (!DecipherAfterProbe(buffer.data() + (pos - bufferPos), probe, sizeof probe, plain.data(),
+                                plain.size())) {
+            return VaultStatus::Corrupt;
+        }
+        CentralEntry e;
+        e.header = h;
+        e.name.assign(reinterpret_cast<const char*>(plain.data() + kCentralFixedSize), h.nameLength);
+        e.position = pos;
+        e.length = len;
+        out->push_back(std::move(e));
+        pos += len;
+    }
+    return VaultStatus::Ok;
+}
+
+LocalSpan CentralLocalSpan(const DirectoryInfo& directory, const CentralHeader& central) {
+    LocalSpan span;
+    span.start = uint64_t(central.localOffset) + directory.prefixBytes;
+    span.end = span.start + kLocalFixedSize + central.nameLength + central.compressedSize;
+    return span;
+}
+
+size_t MarkOverlappingSpans(const std::vector<LocalSpan>& spans, std::vector<bool>* overlapping) {
+    overlapping->assign(spans.size(), false);
+    if (spans.size() < 2) return 0;
+    std::vector<size_t> order(spans.size());
+    std::iota(order.begin(), order.end(), size_t(0));
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return spans[a].start < spans[b].start || (spans[a].start == spans[b].start && a < b);
+    });
+    size_t marked = 0;
+    auto mark = [&](size_t i) {
+        if (!(*overlapping)[i]) {
+            (*overlapping)[i] = true;
+            ++marked;
+        }
+    };
+    // The span reaching furthest so far overlaps every later one that starts
+    // before its end.
+    size_t reach = order[0];
+    for (size_t k = 1; k < order.size(); ++k) {
+        const size_t i = order[k];
+        if (spans[i].start < spans[reach].end) {
+            mark(i);
+            mark(reach);
+        }
+        if (spans[i].end > spans[reach].end) reach = i;
+    }
+    return marked;
 }
 
 // ---------------------------------------------------------------------------

@@ -11,6 +11,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "vault/fileio/FileIo.h"
 #include "vault/format/VaultRecords.h"
@@ -85,8 +87,58 @@ struct LocalEntry {
 // and the name length equal. Then the whole local record is deciphered for
 // its extra field. The record and the entry data (the central compressed
 // size) must lie below the central directory. Any mismatch: Corrupt.
+// A read-ahead window for many small reads at rising offsets of one file
+// (the local records of a listing): a read that misses the window fills it
+// from the read's offset on.
+class ReadWindow {
+public:
+    static constexpr size_t kSize = 32768;
+    // Like a positioned read of up to len bytes at pos, never past limit;
+    // *got receives how many came (fewer only at limit or the file's end).
+    bool Read(CFile& file, uint64_t pos, uint64_t limit, uint8_t* out, size_t len, size_t* got);
+    void Clear() { m_len = 0; }
+
+private:
+    std::vector<uint8_t> m_bytes;
+    uint64_t m_pos = 0;
+    size_t m_len = 0;
+};
+
 VaultStatus CheckLocalRecord(CFile& file, const DirectoryInfo& directory,
-                             const CentralHeader& central, LocalEntry* out);
+                             const CentralHeader& central, LocalEntry* out,
+                             ReadWindow* window = nullptr);
+
+// One central record as kept by a reader that holds the whole directory:
+// the fixed part, the name and where the record lies.
+struct CentralEntry {
+    CentralHeader header;
+    std::string name;
+    uint64_t position = 0;  // absolute file offset of the record
+    uint64_t length = 0;    // 46 + n + m + k
+};
+
+// Reads the central directory front to back with as few reads as possible
+// (the whole directory in one read when it is at most kDirectoryReadWindow
+// bytes), deciphering each record as ReadCentralRecord does. out receives
+// every record up to the first one that cannot be read; the result is Ok
+// when all entryCount records were read, else the failure of that record
+// (IoError, Corrupt, or IoError when the buffer cannot be had).
+constexpr size_t kDirectoryReadWindow = 16u << 20;
+VaultStatus ReadCentralDirectory(CFile& file, const DirectoryInfo& directory,
+                                 std::vector<CentralEntry>* out);
+
+// Where an entry's local record and data lie at least, from its central
+// record alone: [start, start + 30 + n + compressed size). Entries are only
+// ever appended, so two of these ranges never overlap in a sound vault.
+struct LocalSpan {
+    uint64_t start = 0;
+    uint64_t end = 0;
+};
+LocalSpan CentralLocalSpan(const DirectoryInfo& directory, const CentralHeader& central);
+
+// Marks every entry whose span overlaps another's (both are marked).
+// Returns the number of entries marked.
+size_t MarkOverlappingSpans(const std::vector<LocalSpan>& spans, std::vector<bool>* overlapping);
 
 // Steps through the central directory one record at a time. The walker
 // keeps the current record; it does not own the file.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <random>
 
 #include "vault/format/VaultEntryRules.h"
 #include "vault/format/VaultTime.h"
@@ -15,6 +16,8 @@ namespace {
 
 constexpr size_t kChunk = 16384;
 constexpr uint32_t kAttrFolderBit = 0x10;
+// Names tried for one unique unpack file before giving up with 0x200.
+constexpr int kUniqueAttempts = 1000;
 
 uint32_t g_lastReaderResult = kVaultOk;
 
@@ -124,8 +127,19 @@ uint32_t VaultReader::Open(const void* source, uint32_t sourceLength, int source
     // empty vault is one whose entries cannot be listed.
     if (m_file.IsOpen() && LocateDirectory(m_file, &m_directory) == VaultStatus::Ok &&
         m_directory.endPosition != 0) {
-        m_walker.Reset(&m_file, m_directory);
-        m_parsed = m_walker.First() == VaultStatus::Ok;
+        // Records past one that cannot be read stay unknown; a first record
+        // that cannot be read leaves the archive unparsed.
+        ReadCentralDirectory(m_file, m_directory, &m_entries);
+        m_parsed = !m_entries.empty();
+        std::vector<LocalSpan> spans;
+        spans.reserve(m_entries.size());
+        m_localStarts.reserve(m_entries.size());
+        for (const CentralEntry& e : m_entries) {
+            spans.push_back(CentralLocalSpan(m_directory, e.header));
+            m_localStarts.push_back(spans.back().start);
+        }
+        MarkOverlappingSpans(spans, &m_overlapping);
+        std::sort(m_localStarts.begin(), m_localStarts.end());
     }
     return kVaultOk;
 }
@@ -134,6 +148,10 @@ void VaultReader::Close() {
     EndExtraction();
     m_file.Close();
     m_parsed = false;
+    m_entries.clear();
+    m_overlapping.clear();
+    m_localStarts.clear();
+    m_localWindow.Clear();
     m_cachedIndex = -1;
     if (m_folderSaved) {
         fileio::SetCurrentFolder(m_savedFolder);
@@ -160,14 +178,10 @@ uint32_t VaultReader::Describe(int index, ZipEntryInfo* out) {
         *out = m_cached;
         return kVaultOk;
     }
-    // A walk that cannot get past a damaged central record ends here; the
-    // next request starts over from the first record.
-    if (m_walker.Seek(static_cast<uint32_t>(index)) != VaultStatus::Ok) return kVaultCorrupt;
-    const CentralRecord& central = m_walker.Record();
     LocalEntry local;
-    if (CheckLocalRecord(m_file, m_directory, central.header, &local) != VaultStatus::Ok) {
-        return kVaultCorrupt;
-    }
+    const uint32_t rc = CheckLocal(index, &local);
+    if (rc != kVaultOk) return rc;
+    const CentralEntry& central = m_entries[static_cast<size_t>(index)];
 
     ZipEntryInfo info;
     info.index = index;
@@ -193,21 +207,40 @@ uint32_t VaultReader::Describe(int index, ZipEntryInfo* out) {
 
     m_cached = info;
     m_cachedIndex = index;
+    m_cachedDataStart = local.dataStart;
     *out = info;
     return kVaultOk;
 }
 
+uint32_t VaultReader::CheckLocal(int index, LocalEntry* local) {
+    // A central record that could not be read stops the walk: every entry
+    // from there on is unknown.
+    if (static_cast<size_t>(index) >= m_entries.size()) return kVaultCorrupt;
+    // Entries are only ever appended, so two entries sharing bytes (one
+    // deflate stream listed many times, say) are damage, not data.
+    if (m_overlapping[static_cast<size_t>(index)]) return kVaultCorrupt;
+    const CentralHeader& central = m_entries[static_cast<size_t>(index)].header;
+    if (CheckLocalRecord(m_file, m_directory, central, local, &m_localWindow) != VaultStatus::Ok) {
+        return kVaultCorrupt;
+    }
+    // With its real extra field the entry still ends before the next local
+    // record (or the directory).
+    auto next = std::upper_bound(m_localStarts.begin(), m_localStarts.end(), local->position);
+    const uint64_t bound = next == m_localStarts.end() ? m_directory.directoryStart : *next;
+    if (local->dataStart + central.compressedSize > bound) return kVaultCorrupt;
+    return kVaultOk;
+}
+
+// Only after Describe(index) succeeded: the local record it checked is used.
 bool VaultReader::BeginExtraction(int index) {
     EndExtraction();
-    if (m_walker.Seek(static_cast<uint32_t>(index)) != VaultStatus::Ok) return false;
-    const CentralHeader& central = m_walker.Record().header;
-    LocalEntry local;
-    if (CheckLocalRecord(m_file, m_directory, central, &local) != VaultStatus::Ok) return false;
+    if (index != m_cachedIndex || static_cast<size_t>(index) >= m_entries.size()) return false;
+    const CentralHeader& central = m_entries[static_cast<size_t>(index)].header;
 
     Extraction ex;
     ex.index = index;
     ex.method = central.method;
-    ex.nextPos = local.dataStart;
+    ex.nextPos = m_cachedDataStart;
     ex.compressedLeft = central.compressedSize;
     ex.uncompressedLeft = central.uncompressedSize;
     ex.expectedCrc = central.crc;
@@ -311,16 +344,24 @@ uint32_t VaultReader::Extract(int index, const void* target, uint32_t targetLeng
         const size_t dot = leaf.rfind('.');
         const std::string ext = dot == std::string::npos ? leaf : leaf.substr(dot + 1);
         if (!IsSafeExtension(ext)) return kVaultBadArguments;
-        std::string candidate;
-        do {
-            char buf[300];
-            std::snprintf(buf, sizeof buf, "qv%u.%s", static_cast<unsigned>(fileio::TickCount()),
-                          ext.c_str());
-            candidate = m_root + buf;
-        } while (fileio::Exists(candidate));
-        if (outPath) *outPath = candidate;
+        // The file is created exclusively (never through a link planted
+        // under the predictable name); a name that is taken is formed again
+        // from the next number.
         fileio::MakeDirectoryChain(m_root);
-        if (!created.Open(candidate, CFile::Mode::CreateWrite)) return kVaultNoFile;
+        std::string candidate;
+        // First the tick count; after a collision a number drawn at random,
+        // so that names planted ahead of the clock cannot exhaust the tries.
+        uint32_t number = fileio::TickCount();
+        std::mt19937 draw(number ^ static_cast<uint32_t>(std::random_device{}()));
+        bool made = false;
+        for (int attempt = 0; attempt < kUniqueAttempts && !made; ++attempt, number = draw()) {
+            char buf[300];
+            std::snprintf(buf, sizeof buf, "qv%u.%s", static_cast<unsigned>(number), ext.c_str());
+            candidate = m_root + buf;
+            made = created.Open(candidate, CFile::Mode::CreateNew);
+        }
+        if (!made) return kVaultNoFile;
+        if (outPath) *outPath = candidate;
         out = &created;
     } else {
         out = const_cast<CFile*>(static_cast<const CFile*>(target));

@@ -65,14 +65,27 @@ private:
     void EndExtraction(bool* complete = nullptr, bool* crcOk = nullptr);
     uint32_t ExtractToMemory(int index, void* buffer, uint32_t length);
 
+    // Where entry index's data starts once its local record has been
+    // checked, and that its data ends before the next local record.
+    uint32_t CheckLocal(int index, LocalEntry* local);
+
     CFile m_file;
     bool m_parsed = false;
     DirectoryInfo m_directory;
-    CentralDirectoryWalker m_walker;
+    // The central directory, read whole at open: every record up to the
+    // first that cannot be read. Entries past it end in 0x700.
+    std::vector<CentralEntry> m_entries;
+    // Entries whose local range overlaps another entry's: refused (0x700).
+    std::vector<bool> m_overlapping;
+    // Start of every local record, ascending: the next one bounds an
+    // entry's data.
+    std::vector<uint64_t> m_localStarts;
+    ReadWindow m_localWindow;  // local records of a listing, read ahead
     Extraction m_ex;
     z_stream m_zstream{};
     ZipEntryInfo m_cached;
     int m_cachedIndex = -1;
+    uint64_t m_cachedDataStart = 0;  // of m_cachedIndex: its checked local record
     std::string m_root;
     std::string m_savedFolder;
     bool m_folderSaved = false;

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
+#include <unknwn.h>
 
 #include <gtest/gtest.h>
 
@@ -337,6 +338,81 @@ TEST_F(MainFrameTest, RemovingTheLoggedInDiskLogsOutOtherRemovalsDoNot) {
   EXPECT_FALSE(view->IsLoggedIn());
 }
 
+// The view destroys its small image list itself; the list control must not
+// destroy it too. An extra reference taken here keeps the list alive
+// through one destruction, not through two.
+TEST_F(MainFrameTest, SmallImageListIsDestroyedOnceAtTeardown) {
+  CRovErarodView* view = m_frame->GetView();
+  HIMAGELIST list = reinterpret_cast<HIMAGELIST>(view->SendMessage(LVM_GETIMAGELIST, LVSIL_SMALL));
+  ASSERT_NE(nullptr, list);
+  ASSERT_GE(ImageList_GetImageCount(list), 1);
+  using QueryFn = HRESULT(WINAPI*)(HIMAGELIST, REFIID, void**);
+  auto query = reinterpret_cast<QueryFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("comctl32.dll"), "HIMAGELIST_QueryInterface")));
+  ASSERT_NE(nullptr, query);
+  static const GUID kIImageList = {0x46EB5926, 0x582E, 0x4017, {0x9F, 0xDF, 0xE8, 0x99, 0x8D, 0xAA, 0x09, 0x50}};
+  IUnknown* extra = nullptr;
+  ASSERT_EQ(S_OK, query(list, kIImageList, reinterpret_cast<void**>(&extra)));
+  m_app.m_pMainWnd = nullptr;
+  DestroyWindow(m_frame->m_hWnd);  // the control and the view go
+  EXPECT_GE(ImageList_GetImageCount(list), 1) << "destroyed twice";
+  if (ImageList_GetImageCount(list) >= 1) extra->Release();
+}
+
+// Visible dialog windows of a thread.
+int VisibleDialogs(DWORD threadId) {
+  struct Count { int n = 0; } count;
+  EnumThreadWindows(threadId, [](HWND h, LPARAM lp) -> BOOL {
+    char cls[16] = {0};
+    GetClassNameA(h, cls, sizeof(cls));
+    if (std::string(cls) == "#32770" && IsWindowVisible(h)) ++reinterpret_cast<Count*>(lp)->n;
+    return TRUE;
+  }, reinterpret_cast<LPARAM>(&count));
+  return count.n;
+}
+
+TEST_F(MainFrameTest, RemovalDuringAModalDialogWaitsForItAndNeverOpensASecondLogin) {
+  SetEnv("HB_FAKE_DRIVES", "E,Secret7,think of seven");
+  CRovErarodView* view = m_frame->GetView();
+  ASSERT_TRUE(view->IsLoggedIn());
+  m_app.m_strDisk = "Q:";  // the logged-in disk is gone from here on
+
+  // Logged in, under a message box (which disables its owner): the logout
+  // waits until the box is closed.
+  EnableWindow(m_frame->m_hWnd, FALSE);
+  m_frame->SendMessage(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, 0);
+  EXPECT_TRUE(view->IsLoggedIn());
+  EXPECT_TRUE(m_frame->IsRemovalPending());
+  EnableWindow(m_frame->m_hWnd, TRUE);
+  EXPECT_TRUE(WaitFor([&] { return !view->IsLoggedIn(); }, 10000));
+  EXPECT_FALSE(m_frame->IsRemovalPending());
+
+  // Logged out, the Disk Login dialog opened from the menu: a removal while
+  // it is open opens no second one inside it.
+  const DWORD uiThread = GetCurrentThreadId();
+  std::atomic<int> dialogs{-1};
+  std::atomic<bool> done{false};
+  std::thread helper([&] {
+    WaitFor([&] { return done || VisibleDialogs(uiThread) > 0; }, 60000);
+    if (done) return;
+    DWORD_PTR ignored = 0;
+    // Returns at once unless a nested dialog's loop holds the frame.
+    SendMessageTimeoutA(m_frame->m_hWnd, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, 0, SMTO_NORMAL,
+                        8000, &ignored);
+    dialogs = VisibleDialogs(uiThread);
+    for (int i = 0; i < 200 && !done; ++i) {
+      if (HWND d = FindThreadWindow(uiThread, "#32770", nullptr)) PostMessageA(d, WM_COMMAND, IDCANCEL, 0);
+      Sleep(50);
+    }
+  });
+  view->OnCmdMsg(ID_LOGIN);
+  done = true;
+  helper.join();
+  EXPECT_EQ(1, dialogs.load());
+  EXPECT_FALSE(view->IsLoggedIn());
+  EXPECT_FALSE(m_frame->IsRemovalPending());
+}
+
 TEST_F(MainFrameTest, DiskPresenceNeedsAnExactRemovableDriveFromCOnward) {
   m_app.m_strDisk = "E:";
   EXPECT_EQ(1, m_frame->IsDiskPresent());
@@ -507,4 +583,34 @@ int main(int argc, char** argv) {
   InitCommonControlsEx(&icc);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
+}
+
+// The self-delete script never removes the temporary folder, whichever
+// form (8.3 or long) the temporary folder and the program's folder are
+// named in.
+TEST(SelfDeleteScript, TemporaryFolderIsKeptInEitherNameForm) {
+  std::string longFolder = TempDir() + "hb self delete long folder name";
+  CreateDirectoryA(longFolder.c_str(), nullptr);
+  ASSERT_TRUE(DirExists(longFolder));
+  char shortBuf[MAX_PATH] = {0};
+  ASSERT_NE(0u, GetShortPathNameA(longFolder.c_str(), shortBuf, MAX_PATH));
+  const std::string shortFolder = shortBuf;
+  ASSERT_NE(shortFolder, longFolder) << "no 8.3 name to test with";
+  const std::string script = longFolder + "\\DelQV.bat";
+  struct Case {
+    std::string exe, temp;
+    bool removesFolder;
+  } cases[] = {
+      {shortFolder + "\\hollowbox.exe", longFolder + "\\", false},
+      {longFolder + "\\hollowbox.exe", shortFolder + "\\", false},
+      {longFolder + "\\hollowbox.exe", longFolder, false},
+      {longFolder + "\\sub\\hollowbox.exe", longFolder + "\\", true},
+      {longFolder + "\\hollowbox.exe", TempDir(), true},
+  };
+  for (const Case& c : cases) {
+    std::string text = CRovErarodApp::SelfDeleteScriptText(c.exe, c.temp, script);
+    EXPECT_EQ(c.removesFolder, text.find("rmdir") != std::string::npos) << c.exe << " / " << c.temp;
+    EXPECT_NE(std::string::npos, text.find("del \"" + c.exe + "\"")) << text;
+  }
+  RemoveDirectoryA(longFolder.c_str());
 }
