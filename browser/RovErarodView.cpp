@@ -67,7 +67,7 @@ CRovErarodView::CRovErarodView(CRovErarodDoc* doc) : m_pDoc(doc) {
   });
   OnCommand(ID_SELECT_ALL, [this] { OnSelectAll(); });
   OnUpdate(ID_SELECT_ALL, [this](CCmdUI& ui) { ui.Enable(m_bLoggedIn); });
-
+  InitTransfersOut();  // Copy and Cut; copies a previous run left are removed
   SetLeadByteTest(&IsLeadByte);
   m_order.compareText = [](const std::string& a, const std::string& b) {
     return ::lstrcmpA(a.c_str(), b.c_str());
@@ -535,7 +535,7 @@ void CRovErarodView::OnOpenSelection() {
       UpdateToolbar();
       return;  // the rebuilt list has no selection
     }
-    // Opening a file with its program comes with the transfers out.
+    OpenFileRow(row);  // a read-only copy opened with its program
   }
 }
 
@@ -706,6 +706,7 @@ bool CRovErarodView::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT* result) {
       OnOpenSelection();
       *result = 0;
       return true;
+    case LVN_BEGINDRAG: OnBeginDrag(); *result = 0; return true;
     case LVN_ITEMCHANGED: {
       auto* nm = reinterpret_cast<NMLISTVIEW*>(lp);
       if ((nm->uChanged & LVIF_STATE) &&
@@ -798,6 +799,7 @@ LRESULT CRovErarodView::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
       KillTimer(kLoadTimer);
       KillTimer(kWatchTimer);
       SetVaultMessagePump(nullptr);
+      ShutDownTransfersOut();  // watchers end, opened copies go, clipboard let go
       // The rows point into the entry list: they go first.
       ClearRows();
       m_model.FreeEntries();
