@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -581,7 +582,15 @@ TEST_F(TransfersOutTest, DraggingOutHandsTheItemsToTheDropTargetAsACopy) {
   Open(4);
   m_frame->ShowWindow(SW_SHOW);
   SetWindowPos(m_frame->m_hWnd, HWND_TOP, 0, 0, 600, 400, SWP_SHOWWINDOW);
-  HWND target = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "drop here", WS_POPUP | WS_VISIBLE, 700,
+  // A window of a plain class: a static control is transparent to the
+  // hit test that finds the window under the mouse.
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.lpszClassName = "HbTestDropTarget";
+  RegisterClassA(&wc);
+  HWND target = CreateWindowExA(WS_EX_TOPMOST, "HbTestDropTarget", "drop here", WS_POPUP | WS_VISIBLE, 700,
                                 100, 300, 300, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
   ASSERT_NE(nullptr, target);
   TestDropTarget drop;
@@ -590,20 +599,20 @@ TEST_F(TransfersOutTest, DraggingOutHandsTheItemsToTheDropTargetAsACopy) {
   SelectOnly({"Docs"});
   DragAcceptFiles(m_view->m_hWnd, TRUE);
 
-  // The button goes down over the list; a helper thread moves the mouse to
-  // the target and lets go while the drag loop runs.
-  RECT list;
-  GetWindowRect(m_view->m_hWnd, &list);
-  Input(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, list.left + 40, list.top + 40);
+  // The button goes down (over the target, where nothing takes the mouse)
+  // before the drag begins; a helper thread moves the mouse about the target
+  // and lets go while the drag loop runs.
+  Input(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, 720, 120);
   Input(MOUSEEVENTF_LEFTDOWN);
   WaitFor([] { return false; }, 200);
   bool acceptedDuring = true;
   CRovErarodView* view = m_view;
   HANDLE mover = CreateThread(nullptr, 0, [](LPVOID p) -> DWORD {
-    auto* flag = static_cast<std::pair<CRovErarodView*, bool*>*>(p);
+    std::unique_ptr<std::pair<CRovErarodView*, bool*>> flag(
+        static_cast<std::pair<CRovErarodView*, bool*>*>(p));
     Sleep(300);
     for (int i = 1; i <= 10; ++i) {
-      Input(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, 100 + i * 75, 140 + i * 10);
+      Input(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, 720 + i * 20, 120 + i * 15);
       Sleep(60);
     }
     *flag->second = (GetWindowLongPtrA(flag->first->m_hWnd, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0;
