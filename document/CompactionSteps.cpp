@@ -51,7 +51,7 @@ bool WriteAt(CFile& file, uint64_t pos, const uint8_t* data, size_t length, cons
 bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal::Plan& plan,
               const deljournal::Progress& progress, const Options& options, uint64_t* bytesMoved) {
     using deljournal::Move;
-    std::vector<uint8_t> buffer;
+    std::vector<uint8_t> buffer, bytes;
     const uint32_t count = static_cast<uint32_t>(plan.moves.size());
     const uint64_t slot = std::min<uint64_t>(std::min(options.slotBytes, plan.slotCapacity),
                                              deljournal::kMaxSlotBytes);
@@ -97,7 +97,7 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
                 if (!record(m, done)) return false;
             } else {
                 const size_t step = static_cast<size_t>(std::min(left, slot));
-                std::vector<uint8_t> bytes(step);
+                if (bytes.size() < step) bytes.resize(step);
                 if (!vaultFile.ReadAt(mv.src + done, bytes.data(), step)) return false;
                 const uint32_t crc = deljournal::SlotCrc(bytes.data(), step);
                 if (!journal->SaveSlot(bytes.data(), step) ||

@@ -73,7 +73,7 @@ struct Progress {
 // Full path of the delete journal beside the add journal addJournalPath.
 std::string DeleteJournalPathFor(const std::string& addJournalPath);
 
-// CRC-32 of a step's bytes, as the progress record keeps it.
+// Check value of a step's bytes, as the progress record keeps it.
 uint32_t SlotCrc(const uint8_t* data, size_t length);
 
 // The plan's encoded size (without states and slot).
