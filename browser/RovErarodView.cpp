@@ -81,7 +81,7 @@ CRovErarodView::CRovErarodView(CRovErarodDoc* doc) : m_pDoc(doc) {
   };
 }
 
-CRovErarodView::~CRovErarodView() = default;
+CRovErarodView::~CRovErarodView() { ShutDownTransfersOut(); }  // watchers, copies, clipboard
 
 bool CRovErarodView::CreateView(HWND frame) {
   RECT rc{0, 0, 0, 0};
@@ -800,7 +800,6 @@ LRESULT CRovErarodView::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
       KillTimer(kLoadTimer);
       KillTimer(kWatchTimer);
       SetVaultMessagePump(nullptr);
-      ShutDownTransfersOut();  // watchers end, opened copies go, clipboard let go
       // The rows point into the entry list: they go first.
       ClearRows();
       m_model.FreeEntries();

@@ -186,6 +186,31 @@ void ShowRowsOf(CRovErarodView* view, std::vector<std::string>* out) {
   for (int i = 0; i < view->GetItemCount(); ++i) out->push_back(view->GetRowText(i, 0));
 }
 
+// FNV-1a of a byte string, to compare contents across processes.
+unsigned long long Hash(const std::string& s) {
+  unsigned long long h = 1469598103934665603ull;
+  for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+// Starts this test program running one disabled test; the child sees
+// HB_OUT_RESULT.
+HANDLE StartChild(const char* test, const std::string& resultFile) {
+  char self[MAX_PATH] = {0};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string cmd = std::string("\"") + self + "\" --gtest_also_run_disabled_tests " +
+                    "--gtest_filter=TransfersOutChild." + test;
+  SetEnv("HB_OUT_RESULT", resultFile);
+  STARTUPINFOA si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  BOOL ok = CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  SetEnv("HB_OUT_RESULT", "");
+  if (!ok) return nullptr;
+  CloseHandle(pi.hThread);
+  return pi.hProcess;
+}
+
 class TransfersOutTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -774,21 +799,13 @@ TEST_F(TransfersOutTest, ACopyLeftByAKilledInstanceIsGoneAfterTheNextStart) {
   MakeStandardVault();
   // The other instance: this test program, opening note.txt and then
   // waiting to be killed.
-  char self[MAX_PATH] = {0};
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
-  std::string cmd = std::string("\"") + self + "\" --gtest_also_run_disabled_tests " +
-                    "--gtest_filter=TransfersOutChild.DISABLED_OpenAndWait";
-  STARTUPINFOA si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                             &pi));
+  HANDLE child = StartChild("DISABLED_OpenAndWait", "");
+  ASSERT_NE(nullptr, child);
   const std::string folder = OpenedCopiesFolder(TempDir());
   bool opened = WaitFor([&] { return !CopiesIn(folder).empty() && FindNotepad().hwnd; }, 60000);
-  TerminateProcess(pi.hProcess, 9);
-  WaitForSingleObject(pi.hProcess, 10000);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  TerminateProcess(child, 9);
+  WaitForSingleObject(child, 10000);
+  CloseHandle(child);
   ASSERT_TRUE(opened);
   std::vector<std::string> left = CopiesIn(folder);
   ASSERT_EQ(1u, left.size());  // the killed instance could not clean up
@@ -796,6 +813,66 @@ TEST_F(TransfersOutTest, ACopyLeftByAKilledInstanceIsGoneAfterTheNextStart) {
   Open(4);  // the next start
   EXPECT_TRUE(CopiesIn(folder).empty());
   KillNotepads();
+}
+
+// Another process reads the clipboard the way the shell does: the streams
+// travel between the processes.
+TEST_F(TransfersOutTest, AnotherProcessReadsTheCopiedFilesThroughTheClipboard) {
+  MakeStandardVault();
+  Open(4);
+  SelectOnly({"Docs", "b.txt"});
+  Command(ID_EDIT_COPY);
+  std::string result = TempDir() + "hb_out_child_" + std::to_string(GetCurrentProcessId()) + ".txt";
+  DeleteFileA(result.c_str());
+  HANDLE child = StartChild("DISABLED_ReadClipboard", result);
+  ASSERT_NE(nullptr, child);
+  // This process serves the requests while it waits.
+  bool ended = WaitFor([&] { return WaitForSingleObject(child, 0) == WAIT_OBJECT_0; }, 120000);
+  if (!ended) TerminateProcess(child, 9);
+  CloseHandle(child);
+  ASSERT_TRUE(ended);
+  std::vector<std::string> lines;
+  {
+    HANDLE f = CreateFileA(result.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, f);
+    char buf[4096] = {0};
+    DWORD got = 0;
+    ReadFile(f, buf, sizeof(buf) - 1, &got, nullptr);
+    CloseHandle(f);
+    DeleteFileA(result.c_str());
+    std::string text(buf, got);
+    for (size_t at = 0, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+      lines.push_back(text.substr(at, nl - at));
+  }
+  auto line = [](const std::string& name, const std::string& data) {
+    return name + "\t" + std::to_string(data.size()) + "\t" + std::to_string(Hash(data));
+  };
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ((std::vector<std::string>{line("Docs", ""), line("Docs\\Sub", ""),
+                                      line("Docs\\Sub\\deep.bin", Data(70000, 3)),
+                                      line("Docs\\a.txt", Data(1000, 1)),
+                                      line("Docs\\a.txt.bak", Data(50, 2)),
+                                      line("b.txt", Data(2000, 4))}),
+            lines);
+}
+
+TEST(TransfersOutChild, DISABLED_ReadClipboard) {
+  char path[MAX_PATH] = {0};
+  ASSERT_GT(GetEnvironmentVariableA("HB_OUT_RESULT", path, MAX_PATH), 0u);
+  CComRef<IDataObject> data;
+  ASSERT_EQ(S_OK, OleGetClipboard(data.Put()));
+  std::string out;
+  std::vector<Described> d = ReadDescriptors(data.Get(), true);
+  for (size_t i = 0; i < d.size(); ++i) {
+    std::string bytes;
+    if (!(d[i].attributes & FILE_ATTRIBUTE_DIRECTORY))
+      bytes = ReadContents(data.Get(), static_cast<LONG>(i), nullptr, 30000);
+    out += d[i].name + "\t" + std::to_string(bytes.size()) + "\t" + std::to_string(Hash(bytes)) + "\n";
+  }
+  HANDLE f = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(f, out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
+  CloseHandle(f);
 }
 
 TEST(TransfersOutChild, DISABLED_OpenAndWait) {
