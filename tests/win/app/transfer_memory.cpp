@@ -3,9 +3,13 @@
 // the clipboard's "FileContents" read through its stream).
 //   hb-transfer-memory make [MiB]   writes a vault holding big.bin of MiB
 //                                   mebibytes (default 1024)
-//   hb-transfer-memory copy         copies big.bin out and prints the bytes,
-//                                   the time and the process's working set
-//                                   (largest sample and the peak)
+//   hb-transfer-memory copy [--other-process]
+//                                   copies big.bin out and prints the bytes,
+//                                   the time and the program's working set
+//                                   (largest sample and the peak); with
+//                                   --other-process a second process reads
+//                                   the clipboard, as the shell would
+//   hb-transfer-memory read         that second process
 // Run "make" and "copy" as separate processes so that the peak belongs to
 // the copy alone. A measurement, not a test.
 #include <windows.h>
@@ -82,7 +86,47 @@ int Make(unsigned mib) {
   return rc == 0 ? 0 : 1;
 }
 
-int Copy() {
+// Reads item 0 of the clipboard through its stream; false on failure.
+bool ReadItem(unsigned long long* total, unsigned long long* size, SIZE_T* largest) {
+  IDataObject* data = nullptr;
+  if (FAILED(OleGetClipboard(&data))) return false;
+  FORMATETC f{static_cast<CLIPFORMAT>(CVaultDataObject::FormatContents()), nullptr,
+              DVASPECT_CONTENT, 0, TYMED_ISTREAM};
+  STGMEDIUM m{};
+  if (FAILED(data->GetData(&f, &m))) {
+    data->Release();
+    return false;
+  }
+  STATSTG st{};
+  m.pstm->Stat(&st, STATFLAG_NONAME);
+  *size = st.cbSize.QuadPart;
+  std::vector<char> buffer(64 * 1024);
+  *total = 0;
+  for (;;) {
+    ULONG got = 0;
+    HRESULT hr = m.pstm->Read(buffer.data(), static_cast<ULONG>(buffer.size()), &got);
+    *total += got;
+    if (largest && (*total >> 20) % 16 == 0) {
+      SIZE_T now = WorkingSet(nullptr);
+      if (now > *largest) *largest = now;
+    }
+    if (FAILED(hr) || got < buffer.size()) break;
+  }
+  ReleaseStgMedium(&m);
+  data->Release();
+  return true;
+}
+
+int Read() {
+  OleInitialize(nullptr);
+  unsigned long long total = 0, size = 0;
+  bool ok = ReadItem(&total, &size, nullptr);
+  std::printf("reader process: %llu of %llu bytes\n", total, size);
+  OleUninitialize();
+  return ok && total == size ? 0 : 1;
+}
+
+int Copy(bool otherProcess) {
   OleInitialize(nullptr);
   CRovErarodApp app;
   CRovErarodApp::RegisterFrameClass();
@@ -100,42 +144,49 @@ int Copy() {
   SIZE_T before = WorkingSet(nullptr);
   view->OnCopy();
 
-  IDataObject* data = nullptr;
-  if (FAILED(OleGetClipboard(&data))) return 1;
-  FORMATETC f{static_cast<CLIPFORMAT>(CVaultDataObject::FormatContents()), nullptr,
-              DVASPECT_CONTENT, 0, TYMED_ISTREAM};
-  STGMEDIUM m{};
-  if (FAILED(data->GetData(&f, &m))) return 1;
-  STATSTG st{};
-  m.pstm->Stat(&st, STATFLAG_NONAME);
-  std::vector<char> buffer(64 * 1024);
-  unsigned long long total = 0;
+  unsigned long long total = 0, size = 0;
   SIZE_T largest = 0;
   DWORD start = GetTickCount();
-  for (;;) {
-    ULONG got = 0;
-    HRESULT hr = m.pstm->Read(buffer.data(), static_cast<ULONG>(buffer.size()), &got);
-    total += got;
-    if ((total >> 20) % 16 == 0) {
+  if (otherProcess) {
+    char self[MAX_PATH] = {0};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string cmd = std::string("\"") + self + "\" read";
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+      return 1;
+    // Serve the reader's calls, sampling this process meanwhile.
+    while (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) {
+      Pump();
       SIZE_T now = WorkingSet(nullptr);
       if (now > largest) largest = now;
+      MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 50, QS_ALLINPUT);
     }
-    if (FAILED(hr) || got < buffer.size()) break;
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    // The reader compared its byte count with the stream's size.
+    if (code != 0) return 1;
+  } else if (!ReadItem(&total, &size, &largest)) {
+    return 1;
   }
   double seconds = (GetTickCount() - start) / 1000.0;
-  ReleaseStgMedium(&m);
-  data->Release();
   SIZE_T peak = 0;
   WorkingSet(&peak);
-  std::printf("copied %llu of %llu bytes in %.1f s (%.0f MB/s)\n", total, st.cbSize.QuadPart,
-              seconds, seconds > 0 ? total / 1048576.0 / seconds : 0.0);
+  if (otherProcess)
+    std::printf("copied in %.1f s by another process\n", seconds);
+  else
+    std::printf("copied %llu of %llu bytes in %.1f s (%.0f MB/s)\n", total, size, seconds,
+                seconds > 0 ? total / 1048576.0 / seconds : 0.0);
   std::printf("working set: before Copy %.1f MB, largest during the copy %.1f MB, "
               "process peak %.1f MB\n",
               before / 1048576.0, largest / 1048576.0, peak / 1048576.0);
   app.m_pMainWnd = nullptr;
   DestroyWindow(app.GetMainFrame()->m_hWnd);
   OleUninitialize();
-  return total == st.cbSize.QuadPart ? 0 : 1;
+  return total == size ? 0 : 1;
 }
 
 }  // namespace
@@ -145,7 +196,8 @@ int main(int argc, char** argv) {
   InitCommonControlsEx(&icc);
   std::string cmd = argc > 1 ? argv[1] : "";
   if (cmd == "make") return Make(argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 1024);
-  if (cmd == "copy") return Copy();
-  std::fprintf(stderr, "usage: hb-transfer-memory make [MiB] | copy\n");
+  if (cmd == "copy") return Copy(argc > 2 && std::string(argv[2]) == "--other-process");
+  if (cmd == "read") return Read();
+  std::fprintf(stderr, "usage: hb-transfer-memory make [MiB] | copy [--other-process] | read\n");
   return 2;
 }
