@@ -39,9 +39,11 @@ public:
 
   // Requests of the shell data object of Copy, Cut and drag, passed to the
   // view unchanged (browser/TransfersOut.cpp says what it does with them).
-  HRESULT ExtractToStream(const std::string& path, IStream* target, IStream** created,
-                          bool* complete, std::function<void()> onComplete = nullptr);
-  void OnTransferComplete(DWORD effect, const std::vector<std::string>& cutFolders,
+  HRESULT ExtractToStream(const std::string& vaultPath, const std::string& path, IStream* target,
+                          IStream** created, bool* complete,
+                          std::function<void()> onComplete = nullptr);
+  void OnTransferComplete(const std::string& vaultPath, DWORD effect,
+                          const std::vector<std::string>& cutFolders,
                           const std::set<std::string>& moved);
   CToolBar& GetToolBar() { return m_wndToolBar; }
   CStatusBar& GetStatusBar() { return m_wndStatusBar; }

@@ -108,12 +108,14 @@ public:
   // The data object's request for the data of a vault path: written into
   // target when one is given (*complete: every byte went), else a new
   // inflating stream in *created whose onComplete runs once it was read.
-  HRESULT ExtractToStream(const std::string& path, IStream* target, IStream** created,
-                          bool* complete, std::function<void()> onComplete);
+  // Fails unless vaultPath is the vault the view is logged in to.
+  HRESULT ExtractToStream(const std::string& vaultPath, const std::string& path, IStream* target,
+                          IStream** created, bool* complete, std::function<void()> onComplete);
   // The target reported what it did with the items: after a move the files
   // it took in full, and the cut folders whose files all went, leave the
   // vault; the clipboard is emptied.
-  void OnTransferComplete(DWORD effect, const std::vector<std::string>& cutFolders,
+  void OnTransferComplete(const std::string& vaultPath, DWORD effect,
+                          const std::vector<std::string>& cutFolders,
                           const std::set<std::string>& moved);
   // Double-click on a file row: a read-only copy opened with its program.
   void OpenFileRow(int row);

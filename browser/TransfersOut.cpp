@@ -20,7 +20,7 @@ CVaultDataObject* CRovErarodView::BuildDataObject(bool drag, bool cut) {
   HWND owner = m_pFrame ? m_pFrame->m_hWnd : ::GetParent(m_hWnd);
   CVaultDataObject* object = CVaultDataObject::Create(
       owner, drag, cut ? CVaultDataObject::kCut : CVaultDataObject::kCopy);
-  object->SetItems(std::move(items), std::move(cutFolders));
+  object->SetItems(m_model.VaultPath(), std::move(items), std::move(cutFolders));
   return object;
 }
 
@@ -66,15 +66,17 @@ void CRovErarodView::OnBeginDrag() {
   if (accepting && m_hWnd) ::DragAcceptFiles(m_hWnd, TRUE);
 }
 
-HRESULT CRovErarodView::ExtractToStream(const std::string& path, IStream* target,
-                                        IStream** created, bool* complete,
+HRESULT CRovErarodView::ExtractToStream(const std::string& vaultPath, const std::string& path,
+                                        IStream* target, IStream** created, bool* complete,
                                         std::function<void()> onComplete) {
   bool done = false;
   if (complete) *complete = false;
   if (created) *created = nullptr;
-  // After a logout (or with the disk gone) the data cannot be had: the
-  // target hears of the failure instead of getting an empty file.
-  if (!m_bLoggedIn || m_model.VaultPath().empty()) return E_FAIL;
+  // After a logout, or a login to another disk, the data cannot be had:
+  // the target hears of the failure instead of getting an empty file or
+  // another vault's entry of that name.
+  if (!m_bLoggedIn || m_model.VaultPath().empty() || vaultPath != m_model.VaultPath())
+    return E_FAIL;
   if (target) {
     HRESULT hr = CVaultStream::WriteEntryInto(m_model.VaultPath(), path, target, &done);
     if (complete) *complete = done;
@@ -84,17 +86,22 @@ HRESULT CRovErarodView::ExtractToStream(const std::string& path, IStream* target
   return CVaultStream::Create(m_model.VaultPath(), path, std::move(onComplete), created);
 }
 
-void CRovErarodView::OnTransferComplete(DWORD effect, const std::vector<std::string>& cutFolders,
+void CRovErarodView::OnTransferComplete(const std::string& vaultPath, DWORD effect,
+                                        const std::vector<std::string>& cutFolders,
                                         const std::set<std::string>& moved) {
   if (IsBusy()) {
     // Marks and rows belong to the running operation: the move waits.
-    RunWhenIdle([this, effect, cutFolders, moved] { OnTransferComplete(effect, cutFolders, moved); });
+    RunWhenIdle([this, vaultPath, effect, cutFolders, moved] {
+      OnTransferComplete(vaultPath, effect, cutFolders, moved);
+    });
     return;
   }
   m_model.ClearMarks();
-  // Only a move takes items out of the vault; a target that copied leaves
-  // them where they are.
-  if (moved.empty() || !(effect & DROPEFFECT_MOVE) || !m_bLoggedIn) return;
+  // Only a move takes items out of the vault, and only out of the vault
+  // they came from; a target that copied leaves them where they are.
+  if (moved.empty() || !(effect & DROPEFFECT_MOVE) || !m_bLoggedIn ||
+      vaultPath != m_model.VaultPath())
+    return;
   ForgetClipboardObject();
   CBusyScope busy(*this);
   if (MarkMovedEntries(m_model, cutFolders, moved) == 0) return;

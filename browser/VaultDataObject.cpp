@@ -93,8 +93,9 @@ CVaultDataObject* CVaultDataObject::Create(HWND owner, bool drag, Mode mode) {
   return new CVaultDataObject(owner, drag, mode);
 }
 
-void CVaultDataObject::SetItems(std::vector<TransferItem> items,
+void CVaultDataObject::SetItems(const std::string& vaultPath, std::vector<TransferItem> items,
                                 std::vector<std::string> cutFolders) {
+  m_vaultPath = vaultPath;
   m_items = std::move(items);
   m_cutFolders = std::move(cutFolders);
   m_moved.clear();
@@ -188,7 +189,7 @@ HRESULT CVaultDataObject::RenderContents(const FORMATETC& format, STGMEDIUM* med
   if (here) {
     if (medium->tymed != TYMED_ISTREAM || !medium->pstm) return DV_E_TYMED;
     bool complete = false;
-    HRESULT hr = frame->ExtractToStream(path, medium->pstm, nullptr, &complete);
+    HRESULT hr = frame->ExtractToStream(m_vaultPath, path, medium->pstm, nullptr, &complete);
     if (FAILED(hr)) return hr;
     if (complete) moved();
     LARGE_INTEGER zero{};
@@ -196,7 +197,7 @@ HRESULT CVaultDataObject::RenderContents(const FORMATETC& format, STGMEDIUM* med
     return S_OK;
   }
   IStream* stream = nullptr;
-  HRESULT hr = frame->ExtractToStream(path, nullptr, &stream, nullptr, moved);
+  HRESULT hr = frame->ExtractToStream(m_vaultPath, path, nullptr, &stream, nullptr, moved);
   if (FAILED(hr)) return hr;
   medium->tymed = TYMED_ISTREAM;
   medium->pstm = stream;
@@ -311,7 +312,7 @@ void CVaultDataObject::OnPerformedEffect(DWORD effect) {
   if (!frame) return;
   // The object may lose its last outside reference while the view works.
   CComRef<CVaultDataObject> self = CComRef<CVaultDataObject>::Share(this);
-  frame->OnTransferComplete(effect, m_cutFolders, m_moved);
+  frame->OnTransferComplete(m_vaultPath, effect, m_cutFolders, m_moved);
 }
 
 STDMETHODIMP CVaultDataObject::EnumFormatEtc(DWORD direction, IEnumFORMATETC** out) {

@@ -24,7 +24,11 @@ public:
   static CVaultDataObject* Create(HWND owner, bool drag, Mode mode);
 
   // The items (in "FileContents" index order) and the folders among them.
-  void SetItems(std::vector<TransferItem> items, std::vector<std::string> cutFolders);
+  // vaultPath: the vault the items are in; requests after a login to
+  // another disk find no data rather than another vault's.
+  void SetItems(const std::string& vaultPath, std::vector<TransferItem> items,
+                std::vector<std::string> cutFolders);
+  const std::string& VaultPath() const { return m_vaultPath; }
   const std::vector<TransferItem>& Items() const { return m_items; }
   const std::vector<std::string>& CutFolders() const { return m_cutFolders; }
   // Stored paths whose data went to the target in full while in cut mode.
@@ -74,6 +78,7 @@ private:
   bool m_drag;
   Mode m_mode;
   bool m_ignoreNextEffect = false;
+  std::string m_vaultPath;
   std::vector<TransferItem> m_items;
   std::vector<std::string> m_cutFolders;
   std::set<std::string> m_moved;

@@ -552,6 +552,36 @@ TEST_F(TransfersOutTest, CommandsNeedASelectionAndADiskAndTheToolbarOffersThem) 
   EXPECT_FALSE(m_view->ClipboardHoldsOwnObject());
 }
 
+TEST_F(TransfersOutTest, AfterALoginToAnotherDiskTheItemsAreNotTakenFromItsVault) {
+  MakeStandardVault();
+  Open(4);
+  SelectOnly({"b.txt"});
+  Command(ID_EDIT_CUT);
+  CComRef<IDataObject> data = Clipboard();
+  // Disk F: has a b.txt of its own.
+  const char kOther[] = "F:\\diviz\\vfnest.vfo";
+  CreateDirectoryA("F:\\diviz", nullptr);
+  VaultHandle* w = OpenVaultWriter(kOther, 0, kVaultSourcePath, nullptr);
+  ASSERT_NE(nullptr, w);
+  const std::string other = "the other disk's b.txt";
+  ASSERT_EQ(0u, AddVaultEntry(w, "b.txt", other.data(), static_cast<uint32_t>(other.size()),
+                              kVaultSourceMemory, nullptr, nullptr, nullptr, nullptr));
+  ASSERT_EQ(0u, CloseVaultHandle(w));
+  Command(ID_LOGIN);  // logout
+  HRESULT hr = S_OK;
+  ReadContents(data.Get(), 0, &hr);
+  EXPECT_TRUE(FAILED(hr));
+  m_view->LoginTo("F:", "pw");
+  ReadContents(data.Get(), 0, &hr);
+  EXPECT_TRUE(FAILED(hr));  // not F:'s b.txt
+  EXPECT_EQ(S_OK, DeliverEffect(m_view->GetClipboardObject(), DROPEFFECT_MOVE));
+  CEntryReader r;
+  EXPECT_TRUE(r.Open(kOther, "b.txt"));
+  EXPECT_TRUE(r.Found());
+  DeleteFileA(kOther);
+  RemoveDirectoryA("F:\\diviz");
+}
+
 // A drop target of the test's own: takes what is dropped the way the
 // desktop shell would and answers with a copy.
 class TestDropTarget : public IDropTarget {
