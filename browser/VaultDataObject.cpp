@@ -121,6 +121,9 @@ HGLOBAL CVaultDataObject::BuildDescriptor(bool wide) const {
     // The fields up to the name are the same in both layouts.
     auto* d = reinterpret_cast<FILEDESCRIPTORA*>(block + sizeof(UINT) + one * i);
     d->dwFlags = kDescriptorFlags;
+    // A folder shown only for the entries under it has no times of its own.
+    if (!item.created && !item.accessed && !item.modified)
+      d->dwFlags &= ~static_cast<DWORD>(FD_CREATETIME | FD_ACCESSTIME | FD_WRITESTIME);
     d->dwFileAttributes = item.attributes;
     d->ftCreationTime = ToFileTime(item.created);
     d->ftLastAccessTime = ToFileTime(item.accessed);
