@@ -366,6 +366,57 @@ TEST_F(TransfersOutTest, CopyOfOneFileHandsOverExactlyThatFile) {
   EXPECT_EQ(3, m_view->GetItemCount());
 }
 
+std::vector<UINT> Enumerate(IEnumFORMATETC* e) {
+  std::vector<UINT> out;
+  FORMATETC f[2];
+  ULONG got = 0;
+  while (e->Next(2, f, &got) == S_OK || got > 0) {
+    for (ULONG i = 0; i < got; ++i) out.push_back(f[i].cfFormat);
+    if (got < 2) break;
+  }
+  return out;
+}
+
+TEST_F(TransfersOutTest, TheObjectNamesWhatItOffersAndWhatATargetMaySet) {
+  MakeStandardVault();
+  Open(4);
+  SelectOnly({"b.txt"});
+  Command(ID_EDIT_CUT);
+  CVaultDataObject* own = m_view->GetClipboardObject();
+  ASSERT_NE(nullptr, own);
+  CComRef<IEnumFORMATETC> get, set, clone;
+  ASSERT_EQ(S_OK, own->EnumFormatEtc(DATADIR_GET, get.Put()));
+  const std::vector<UINT> offered = {
+      CVaultDataObject::FormatDescriptorA(), CVaultDataObject::FormatDescriptorW(),
+      CVaultDataObject::FormatContents(), CVaultDataObject::FormatPreferredEffect()};
+  EXPECT_EQ(offered, Enumerate(get.Get()));
+  EXPECT_EQ(S_OK, get->Reset());
+  EXPECT_EQ(S_OK, get->Skip(3));
+  ASSERT_EQ(S_OK, get->Clone(clone.Put()));
+  EXPECT_EQ(std::vector<UINT>{CVaultDataObject::FormatPreferredEffect()}, Enumerate(clone.Get()));
+  EXPECT_EQ(S_FALSE, get->Skip(5));
+  ASSERT_EQ(S_OK, own->EnumFormatEtc(DATADIR_SET, set.Put()));
+  EXPECT_EQ((std::vector<UINT>{CVaultDataObject::FormatLogicalPerformedEffect(),
+                               CVaultDataObject::FormatPerformedEffect(),
+                               CVaultDataObject::FormatTargetClsid()}),
+            Enumerate(set.Get()));
+  // A format a target sets that the object does not act on is kept and
+  // offered back (the shell's drag helpers keep their state that way).
+  UINT other = RegisterClipboardFormatA("HbTestTargetState");
+  DWORD value = 42;
+  EXPECT_EQ(S_OK, Deliver(own, other, &value, sizeof(value)));
+  FORMATETC f{static_cast<CLIPFORMAT>(other), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  EXPECT_EQ(S_OK, own->QueryGetData(&f));
+  STGMEDIUM m{};
+  ASSERT_EQ(S_OK, own->GetData(&f, &m));
+  EXPECT_EQ(42u, *static_cast<DWORD*>(GlobalLock(m.hGlobal)));
+  GlobalUnlock(m.hGlobal);
+  ReleaseStgMedium(&m);
+  f.cfFormat = static_cast<CLIPFORMAT>(CVaultDataObject::FormatContents());
+  f.tymed = TYMED_HGLOBAL;
+  EXPECT_EQ(DV_E_TYMED, own->QueryGetData(&f));  // contents come as streams only
+}
+
 TEST_F(TransfersOutTest, AFolderTreeComesOutWithNamesRelativeToTheCurrentFolder) {
   MakeStandardVault();
   Open(4);
