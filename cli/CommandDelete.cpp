@@ -68,23 +68,24 @@ int CommandDelete(Session& s, const Arguments& a) {
         return kExitFailure;
     }
 
-    // The names are checked before anything is written, recovery included,
-    // unless the directory cannot be read without it.
+    // The names are checked before anything is written, recovery included
+    // (unless the directory cannot be read without it). With no journal
+    // about, the rewrite's own reading of the directory checks them.
+    const std::string deleteJournal = deljournal::DeleteJournalPathFor(journalPath);
     std::vector<std::string> stored;
-    if (compaction::ReadStoredNames(vaultPath, &stored)) {
-        if (ReportUnmatched(s, vaultPath, stored, requested)) return kExitFailure;
+    if (fileio::Exists(journalPath) || fileio::Exists(deleteJournal) || fileio::Exists(deleteJournal + ".new")) {
+        if (compaction::ReadStoredNames(vaultPath, &stored) && ReportUnmatched(s, vaultPath, stored, requested))
+            return kExitFailure;
+        if (!RecoverBeforeWrite(s, vaultPath, journalPath, false)) return kExitFailure;
     }
-    if (!RecoverBeforeWrite(s, vaultPath, journalPath, false)) return kExitFailure;
-    if (!compaction::ReadStoredNames(vaultPath, &stored)) {
-        s.Error(vaultPath + ": the vault's directory cannot be read; nothing deleted");
-        return kExitFailure;
-    }
-    if (ReportUnmatched(s, vaultPath, stored, requested)) return kExitFailure;
 
     std::vector<std::string> wanted;
     for (const std::string& r : requested) wanted.push_back(UpperAscii(RequestedName(r)));
     compaction::Options options;
-    options.journalPath = deljournal::DeleteJournalPathFor(journalPath);
+    options.journalPath = deleteJournal;
+    options.approve = [&](const std::vector<std::string>& names, const std::vector<std::string>&) {
+        return !ReportUnmatched(s, vaultPath, names, requested);
+    };
     options.pump = [&s] { s.Progress("rewriting the vault..."); };
     compaction::Outcome out = compaction::CompactVault(
         vaultPath,
@@ -99,6 +100,7 @@ int CommandDelete(Session& s, const Arguments& a) {
             compaction::RecoveryStatus::Finished)
         out.status = compaction::Status::Done;
     s.ClearProgress();
+    if (out.status == compaction::Status::Declined) return kExitFailure;
     if (out.status != compaction::Status::Done) {
         s.Error(vaultPath + ": " + compaction::StatusText(out.status) +
                 (out.status == compaction::Status::WriteFailed ? " (run \"recover\")" : "; nothing deleted"));

@@ -6,7 +6,9 @@
 // vault itself: it is flushed and then recorded. A step longer than d does
 // overwrite its own source; its final bytes are saved in the journal's slot
 // (flushed, then pointed at by a progress record) before the vault is
-// written, so that it too can be done again after a stop.
+// written, so that it too can be done again after a stop. The record of a
+// slot step also says that the step before it is done, so a run of such
+// steps costs one journal flush and one vault flush per step.
 #include "document/CompactionSteps.h"
 
 #include <algorithm>
@@ -58,11 +60,17 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
     auto moved = [bytesMoved](uint64_t n) {
         if (bytesMoved) *bytesMoved += n;
     };
-    // Records the progress `done` bytes into move m, as the next move once
-    // this one is complete.
+    // Records that move m is done up to `done` (as the next move once it is
+    // complete).
     auto record = [&](uint32_t m, uint64_t done) {
-        if (done == plan.moves[m].len) return journal->Record(m + 1, 0, 0, 0);
-        return journal->Record(m, done, 0, 0);
+        if (done == plan.moves[m].len) return journal->Record(m + 1, 0);
+        return journal->Record(m, done);
+    };
+    // A step longer than the distance overwrites its own source: it goes
+    // through the slot.
+    auto throughSlot = [&](const Move& mv, uint64_t done) {
+        const uint64_t left = mv.len - done, distance = mv.src - mv.dst;
+        return left > 0 && distance < left && distance < options.directDistance && slot > 0;
     };
 
     for (uint32_t m = progress.move; m < count; ++m) {
@@ -71,14 +79,12 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
         if (journal && m == progress.move && progress.slotLength > 0) {
             // A step saved in the slot was under way: put its bytes in place.
             std::vector<uint8_t> saved;
-            if (!journal->ReadSlot(&saved, progress.slotLength) ||
-                deljournal::SlotCrc(saved.data(), saved.size()) != progress.slotCrc ||
-                !WriteAt(vaultFile, mv.dst + done, saved.data(), saved.size(), options) ||
+            if (!journal->ReadSlot(&saved) || !WriteAt(vaultFile, mv.dst + done, saved.data(), saved.size(), options) ||
                 !vaultFile.Flush())
                 return false;
-            done += progress.slotLength;
-            moved(progress.slotLength);
-            if (!record(m, done)) return false;
+            done += saved.size();
+            moved(saved.size());
+            if (!throughSlot(mv, done) && !record(m, done)) return false;
         }
         const uint64_t distance = mv.src - mv.dst;
         while (done < mv.len) {
@@ -87,7 +93,7 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
                 if (!CopyDown(vaultFile, mv.src + done, mv.dst + done, left, options, &buffer)) return false;
                 moved(left);
                 done = mv.len;
-            } else if (distance >= left || distance >= options.directDistance || slot == 0) {
+            } else if (!throughSlot(mv, done)) {
                 const uint64_t step = std::min(left, distance);
                 if (!CopyDown(vaultFile, mv.src + done, mv.dst + done, step, options, &buffer) ||
                     !vaultFile.Flush())
@@ -96,21 +102,27 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
                 moved(step);
                 if (!record(m, done)) return false;
             } else {
+                // The slot and its record are flushed together; the record
+                // of the next slot step says this one is done, anything else
+                // records it on its own.
                 const size_t step = static_cast<size_t>(std::min(left, slot));
                 if (bytes.size() < step) bytes.resize(step);
-                if (!vaultFile.ReadAt(mv.src + done, bytes.data(), step)) return false;
-                const uint32_t crc = deljournal::SlotCrc(bytes.data(), step);
-                if (!journal->SaveSlot(bytes.data(), step) ||
-                    !journal->Record(m, done, static_cast<uint32_t>(step), crc) ||
+                if (!vaultFile.ReadAt(mv.src + done, bytes.data(), step) ||
+                    !journal->SaveStep(m, done, bytes.data(), step) ||
                     !WriteAt(vaultFile, mv.dst + done, bytes.data(), step, options) || !vaultFile.Flush())
                     return false;
                 done += step;
                 moved(step);
-                if (!record(m, done)) return false;
+                if (!throughSlot(mv, done) && !record(m, done)) return false;
             }
         }
     }
     return true;
+}
+
+bool WriteWhole(CFile& vaultFile, const deljournal::Plan& plan, const Options& options) {
+    return WriteAt(vaultFile, plan.ImageStart(), plan.image.data(), plan.image.size(), options) &&
+           WriteTail(vaultFile, plan);
 }
 
 bool WriteTail(CFile& vaultFile, const deljournal::Plan& plan) {

@@ -19,4 +19,8 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
 // flushes.
 bool WriteTail(CFile& vaultFile, const deljournal::Plan& plan);
 
+// A whole plan: writes its image and tail, cuts the file behind them and
+// flushes.
+bool WriteWhole(CFile& vaultFile, const deljournal::Plan& plan, const Options& options);
+
 }  // namespace compaction

@@ -19,7 +19,7 @@ using vault::PutU32;
 constexpr uint32_t kPlanMagic = 0x4A444248;   // "HBDJ"
 constexpr uint32_t kStateMagic = 0x53444248;  // "HBDS"
 constexpr uint32_t kVersion = 1;
-constexpr size_t kHeaderBytes = 64;
+constexpr size_t kHeaderBytes = 96;
 constexpr size_t kMoveBytes = 24;
 constexpr size_t kStateBytes = 64;    // one place; the record uses the first 32
 constexpr size_t kStateRecord = 32;
@@ -42,8 +42,11 @@ uint32_t Crc(const uint8_t* data, size_t length) {
     return static_cast<uint32_t>(crc);
 }
 
+// Everything of the plan but its image, which follows it in the file (the
+// image has its own check value in the header: a CRC-32 of tens of MB
+// would cost more than writing them).
 std::vector<uint8_t> EncodePlan(const Plan& plan) {
-    std::vector<uint8_t> out(kHeaderBytes + plan.moves.size() * kMoveBytes + plan.tail.size() + 4, 0);
+    std::vector<uint8_t> out(static_cast<size_t>(PlanBytes(plan) - plan.image.size()), 0);
     uint8_t* p = out.data();
     PutU32(p, kPlanMagic);
     PutU32(p + 4, kVersion);
@@ -56,6 +59,11 @@ std::vector<uint8_t> EncodePlan(const Plan& plan) {
     PutU64(p + 48, plan.slotCapacity);
     PutU32(p + 56, static_cast<uint32_t>(plan.moves.size()));
     PutU32(p + 60, static_cast<uint32_t>(plan.tail.size()));
+    PutU32(p + 64, plan.whole ? 1 : 0);
+    PutU32(p + 68, plan.guardCrc);
+    PutU64(p + 72, plan.guardStart);
+    PutU64(p + 80, plan.image.size());
+    PutU32(p + 88, SlotCrc(plan.image.data(), plan.image.size()));
     p += kHeaderBytes;
     for (const Move& m : plan.moves) {
         PutU64(p, m.src);
@@ -82,7 +90,10 @@ bool PlanIsSound(const Plan& plan) {
             return false;
         lastDst = m.dst + m.len;
     }
-    return lastDst <= plan.newDirOffset;
+    if (lastDst > plan.newDirOffset) return false;
+    if (!plan.whole) return plan.image.empty();
+    return plan.image.size() <= kMaxImageBytes && plan.guardStart <= plan.ImageStart() &&
+           plan.image.size() == plan.newDirOffset - plan.ImageStart();
 }
 
 std::vector<uint8_t> EncodeState(const Progress& s) {
@@ -118,7 +129,7 @@ std::string DeleteJournalPathFor(const std::string& addJournalPath) {
 }
 
 uint64_t PlanBytes(const Plan& plan) {
-    return kHeaderBytes + plan.moves.size() * kMoveBytes + plan.tail.size() + 4;
+    return kHeaderBytes + plan.moves.size() * kMoveBytes + plan.tail.size() + plan.image.size() + 4;
 }
 
 bool CJournal::Create(const std::string& path, const Plan& plan) {
@@ -128,7 +139,7 @@ bool CJournal::Create(const std::string& path, const Plan& plan) {
     m_progress = Progress();
     m_progress.sequence = 1;
     const std::vector<uint8_t> encoded = EncodePlan(plan);
-    m_stateOffset = encoded.size();
+    m_stateOffset = PlanBytes(plan);
     const std::vector<uint8_t> state = EncodeState(m_progress);
     // Written under a side name and renamed when complete: the rename is
     // durable, so once the vault is touched the journal is there to stay.
@@ -136,6 +147,7 @@ bool CJournal::Create(const std::string& path, const Plan& plan) {
     fileio::Remove(fresh);
     CFile file;
     bool ok = file.Open(fresh, CFile::Mode::CreateNew) && file.Write(encoded.data(), encoded.size()) &&
+              (plan.image.empty() || file.Write(plan.image.data(), plan.image.size())) &&
               file.Write(state.data(), state.size()) && file.Flush();
     file.Close();
     if (ok) ok = fileio::Rename(fresh, path) && m_file.Open(path, CFile::Mode::ReadWriteExisting);
@@ -162,12 +174,14 @@ bool CJournal::Load(const std::string& path, bool* uncommitted) {
         return false;
     const uint32_t moveCount = GetU32(head + 56);
     const uint32_t tailSize = GetU32(head + 60);
-    if (moveCount > kMaxMoves || tailSize > kMaxTailBytes) return false;
-    const uint64_t planBytes = kHeaderBytes + uint64_t(moveCount) * kMoveBytes + tailSize + 4;
+    const uint64_t imageSize = GetU64(head + 80);
+    if (moveCount > kMaxMoves || tailSize > kMaxTailBytes || imageSize > kMaxImageBytes) return false;
+    const uint64_t headBytes = kHeaderBytes + uint64_t(moveCount) * kMoveBytes + tailSize + 4;
+    const uint64_t planBytes = headBytes + imageSize;
     if (planBytes + kStateBytes > size) return false;
-    std::vector<uint8_t> bytes(static_cast<size_t>(planBytes));
+    std::vector<uint8_t> bytes(static_cast<size_t>(headBytes));
     if (!m_file.ReadAt(0, bytes.data(), bytes.size()) ||
-        GetU32(bytes.data() + planBytes - 4) != Crc(bytes.data(), bytes.size() - 4))
+        GetU32(bytes.data() + headBytes - 4) != Crc(bytes.data(), bytes.size() - 4))
         return false;
     Plan plan;
     plan.oldSize = GetU64(head + 8);
@@ -181,48 +195,82 @@ bool CJournal::Load(const std::string& path, bool* uncommitted) {
     for (uint32_t i = 0; i < moveCount; ++i, p += kMoveBytes)
         plan.moves.push_back(Move{GetU64(p), GetU64(p + 8), GetU64(p + 16)});
     plan.tail.assign(p, p + tailSize);
+    plan.image.resize(static_cast<size_t>(imageSize));
+    if ((imageSize && !m_file.ReadAt(headBytes, plan.image.data(), plan.image.size())) ||
+        SlotCrc(plan.image.data(), plan.image.size()) != GetU32(head + 88))
+        return false;
+    plan.whole = GetU32(head + 64) == 1;
+    plan.guardCrc = GetU32(head + 68);
+    plan.guardStart = GetU64(head + 72);
     if (!PlanIsSound(plan)) return false;
 
-    // The later of the two progress records that is whole.
+    // The later of the two progress records that is whole and, when it
+    // points at a slot, whose slot is whole too. A step's slot and record
+    // are flushed together before the vault is written, so a record whose
+    // slot did not reach the disk belongs to a step that never began; the
+    // record before it (its slot lies in the other place) still holds.
     uint8_t states[2 * kStateBytes] = {};
     const size_t have = static_cast<size_t>(std::min<uint64_t>(sizeof states, size - planBytes));
     if (!m_file.ReadAt(planBytes, states, have)) return false;
-    Progress best;
-    bool found = false;
+    m_plan = std::move(plan);
+    m_stateOffset = planBytes;
+    Progress found[2];
+    size_t count = 0;
     for (size_t i = 0; i < 2; ++i) {
         Progress s;
-        if ((i + 1) * kStateBytes > have || !DecodeState(states + i * kStateBytes, &s)) continue;
-        if (!found || s.sequence > best.sequence) best = s;
-        found = true;
+        if ((i + 1) * kStateBytes <= have && DecodeState(states + i * kStateBytes, &s) && Usable(s))
+            found[count++] = s;
     }
-    if (!found || best.move > plan.moves.size() || best.slotLength > plan.slotCapacity) return false;
-    if (best.move < plan.moves.size() && best.done + best.slotLength > plan.moves[best.move].len)
-        return false;
-    if (best.move == plan.moves.size() && (best.done != 0 || best.slotLength != 0)) return false;
-    m_plan = std::move(plan);
-    m_progress = best;
-    m_stateOffset = planBytes;
-    *uncommitted = false;
-    return true;
+    if (count == 2 && found[1].sequence > found[0].sequence) std::swap(found[0], found[1]);
+    for (size_t i = 0; i < count; ++i) {
+        m_progress = found[i];
+        std::vector<uint8_t> slot;
+        if (found[i].slotLength == 0 || ReadSlot(&slot)) {
+            *uncommitted = false;
+            return true;
+        }
+    }
+    m_progress = Progress();
+    return false;
 }
 
-bool CJournal::SaveSlot(const uint8_t* data, size_t length) {
-    if (length > m_plan.slotCapacity) return false;
-    return m_file.Seek(m_stateOffset + 2 * kStateBytes) && m_file.Write(data, length) && m_file.Flush();
+bool CJournal::Usable(const Progress& s) const {
+    const Plan& plan = m_plan;
+    if (s.move > plan.moves.size() || s.slotLength > plan.slotCapacity) return false;
+    if (s.move == plan.moves.size()) return s.done == 0 && s.slotLength == 0;
+    return s.done + s.slotLength <= plan.moves[s.move].len;
 }
 
-bool CJournal::ReadSlot(std::vector<uint8_t>* out, size_t length) {
-    out->resize(length);
-    return length == 0 || m_file.ReadAt(m_stateOffset + 2 * kStateBytes, out->data(), length);
+uint64_t CJournal::SlotOffset(uint32_t sequence) const {
+    return m_stateOffset + 2 * kStateBytes + (sequence % 2) * m_plan.slotCapacity;
 }
 
-bool CJournal::Record(uint32_t move, uint64_t done, uint32_t slotLength, uint32_t slotCrc) {
+bool CJournal::SaveStep(uint32_t move, uint64_t done, const uint8_t* data, size_t length) {
+    if (length == 0 || length > m_plan.slotCapacity) return false;
     Progress next;
     next.sequence = m_progress.sequence + 1;
     next.move = move;
     next.done = done;
-    next.slotLength = slotLength;
-    next.slotCrc = slotCrc;
+    next.slotLength = static_cast<uint32_t>(length);
+    next.slotCrc = SlotCrc(data, length);
+    return m_file.Seek(SlotOffset(next.sequence)) && m_file.Write(data, length) && Put(next);
+}
+
+bool CJournal::ReadSlot(std::vector<uint8_t>* out) {
+    out->resize(m_progress.slotLength);
+    return out->empty() || (m_file.ReadAt(SlotOffset(m_progress.sequence), out->data(), out->size()) &&
+                            SlotCrc(out->data(), out->size()) == m_progress.slotCrc);
+}
+
+bool CJournal::Record(uint32_t move, uint64_t done) {
+    Progress next;
+    next.sequence = m_progress.sequence + 1;
+    next.move = move;
+    next.done = done;
+    return Put(next);
+}
+
+bool CJournal::Put(const Progress& next) {
     const std::vector<uint8_t> state = EncodeState(next);
     const uint64_t place = m_stateOffset + ((next.sequence + 1) % 2) * kStateBytes;
     if (!m_file.Seek(place) || !m_file.Write(state.data(), state.size()) || !m_file.Flush()) return false;

@@ -6,8 +6,9 @@
 //   plan     header, the moves, the new directory tail, CRC-32 of all of it
 //   states   two 64-byte progress records written in turn; the valid one
 //            with the higher sequence number counts
-//   slot     the bytes of the step in progress, when that step overwrites
-//            its own source (a move by a distance smaller than the step)
+//   slots    two places for the bytes of the step in progress, when that
+//            step overwrites its own source (a move by a distance smaller
+//            than the step); progress records use them in turn
 // The plan and the first progress record are flushed before the vault is
 // written; a journal without them never touched its vault.
 #pragma once
@@ -29,8 +30,11 @@ constexpr uint64_t kMaxJournalBytes = 64ull * 1024 * 1024;
 // The new directory tail may take this much of it; a larger directory is
 // refused (a vault written by this system stays far below).
 constexpr uint64_t kMaxTailBytes = 24ull * 1024 * 1024;
-// Largest slot: what is left of the journal beside the plan's limit.
-constexpr uint64_t kMaxSlotBytes = 32ull * 1024 * 1024;
+// Largest slot (there are two): what is left of the journal beside the
+// plan's limit.
+constexpr uint64_t kMaxSlotBytes = 16ull * 1024 * 1024;
+// Largest rewrite kept in the journal whole.
+constexpr uint64_t kMaxImageBytes = 2 * kMaxSlotBytes;
 
 // One region of kept entries that moves down: len bytes from src to dst.
 struct Move {
@@ -55,6 +59,16 @@ struct Plan {
     uint64_t slotCapacity = 0;   // bytes reserved for the step slot
     std::vector<Move> moves;     // in file order
     std::vector<uint8_t> tail;   // enciphered central records + end block
+    // A small rewrite keeps every byte it writes in the journal: image holds
+    // the final bytes of [ImageStart(), newDirOffset), so the rewrite is one
+    // write of image and tail that can always be done again. The bytes of
+    // [guardStart, ImageStart()), which it never writes, identify the vault.
+    bool whole = false;
+    std::vector<uint8_t> image;
+    uint64_t guardStart = 0;
+    uint32_t guardCrc = 0;
+
+    uint64_t ImageStart() const { return moves.empty() ? newDirOffset : moves.front().dst; }
 };
 
 // Progress: moves before `move` are complete, and so are the first `done`
@@ -94,16 +108,24 @@ public:
     const Plan& GetPlan() const { return m_plan; }
     const Progress& GetProgress() const { return m_progress; }
 
-    // Saves a step's final bytes in the slot (flushed) before the progress
-    // record that points at them.
-    bool SaveSlot(const uint8_t* data, size_t length);
-    bool ReadSlot(std::vector<uint8_t>* out, size_t length);
-    // Writes the next progress record into the other state place, flushed.
-    bool Record(uint32_t move, uint64_t done, uint32_t slotLength, uint32_t slotCrc);
+    // Starts a step whose final bytes are `data`, to go at [dst + done,
+    // dst + done + length) of move `move`: they go into the slot place of
+    // the next progress record (the two records use two slot places in
+    // turn), then that record, all flushed at once.
+    bool SaveStep(uint32_t move, uint64_t done, const uint8_t* data, size_t length);
+    // The current record's slot bytes; false when they do not check.
+    bool ReadSlot(std::vector<uint8_t>* out);
+    // Writes the next progress record (no slot) into the other state
+    // place, flushed.
+    bool Record(uint32_t move, uint64_t done);
 
     void Close() { m_file.Close(); }
 
 private:
+    bool Usable(const Progress& s) const;
+    uint64_t SlotOffset(uint32_t sequence) const;
+    bool Put(const Progress& next);
+
     CFile m_file;
     Plan m_plan;
     Progress m_progress;

@@ -89,6 +89,21 @@ RecoveryStatus RecoverDelete(const std::string& vaultPath, const std::string& jo
     uint64_t size = 0;
     if (!file.Open(vaultPath, CFile::Mode::ReadWriteExisting) || !file.Size(&size))
         return RecoveryStatus::NotThisVault;
+    if (plan.whole) {
+        // Every byte to write is in the journal: the rewrite is done again
+        // whenever the bytes it never writes show this is the vault.
+        uint32_t guard = 0, endCrc = 0;
+        const bool before = size == plan.oldSize && RangeCrc(file, size - kEndBlockSize, size, &endCrc) &&
+                            endCrc == plan.oldEndCrc;
+        if ((!before && size != plan.newSize) || !RangeCrc(file, plan.guardStart, plan.ImageStart(), &guard) ||
+            guard != plan.guardCrc)
+            return RecoveryStatus::NotThisVault;
+        if (!WriteWhole(file, plan, options)) return RecoveryStatus::Failed;
+        file.Close();
+        journal.Close();
+        fileio::Remove(journalPath);
+        return RecoveryStatus::Finished;
+    }
     const bool movesDone = progress.move == plan.moves.size();
     if (movesDone && TailInPlace(file, size, plan)) {
         // Finished; only the journal's removal was lost.
@@ -98,9 +113,12 @@ RecoveryStatus RecoverDelete(const std::string& vaultPath, const std::string& jo
         return RecoveryStatus::Finished;
     }
     if (movesDone) {
+        // The old end block is still there, or the file was cut already but
+        // the tail before the cut did not reach the disk.
         uint32_t endCrc = 0;
-        if (size != plan.oldSize || !RangeCrc(file, size - kEndBlockSize, size, &endCrc) ||
-            endCrc != plan.oldEndCrc || !KeptEntriesInPlace(file, plan))
+        const bool before = size == plan.oldSize && RangeCrc(file, size - kEndBlockSize, size, &endCrc) &&
+                            endCrc == plan.oldEndCrc;
+        if ((!before && size != plan.newSize) || !KeptEntriesInPlace(file, plan))
             return RecoveryStatus::NotThisVault;
     } else if (!OldTailIntact(file, size, plan)) {
         return RecoveryStatus::NotThisVault;

@@ -17,6 +17,10 @@ namespace {
 
 using namespace vault;
 
+// Bytes just below a small rewrite's first write that identify the vault to
+// its recovery.
+constexpr uint64_t kGuardBytes = 64 * 1024;
+
 struct DirRecord {
     uint64_t position = 0;   // of the central record
     uint64_t length = 0;     // 46 + n + m + k
@@ -63,7 +67,7 @@ Status ReadDirectory(CFile& file, DirectoryInfo* dir, std::vector<DirRecord>* re
 // (as every add leaves them); otherwise the vault is not moved.
 Status MakePlan(CFile& file, const DirectoryInfo& dir, const std::vector<DirRecord>& records,
                 const Options& options, deljournal::Plan* plan, uint32_t* kept,
-                std::vector<std::pair<uint32_t, uint32_t>>* moved) {
+                std::vector<std::pair<uint32_t, uint32_t>>* moved, uint64_t* journalRoom) {
     if (dir.prefixBytes != 0) return Status::Refused;
     uint64_t hole = UINT64_MAX;
     for (const DirRecord& r : records)
@@ -126,7 +130,8 @@ Status MakePlan(CFile& file, const DirectoryInfo& dir, const std::vector<DirReco
     if (plan->newSize + kEndBlockSize > plan->oldSize || plan->oldSize < kEndBlockSize) return Status::Refused;
 
     const uint64_t room = deljournal::kMaxJournalBytes - deljournal::PlanBytes(*plan) - 4096;
-    plan->slotCapacity = std::min({options.slotBytes, deljournal::kMaxSlotBytes, room});
+    plan->slotCapacity = std::min({options.slotBytes, deljournal::kMaxSlotBytes, room / 2});
+    *journalRoom = room;
     bool ok = true;
     plan->oldTailCrc = CrcOfRange(file, plan->oldDirStart, plan->oldSize, &ok);
     plan->oldEndCrc = CrcOfRange(file, plan->oldSize - kEndBlockSize, plan->oldSize, &ok);
@@ -140,6 +145,7 @@ const char* StatusText(Status status) {
     switch (status) {
         case Status::Done: return "rewritten";
         case Status::NothingMatched: return "no entry matched";
+        case Status::Declined: return "not rewritten";
         case Status::NotOpened: return "the vault cannot be opened";
         case Status::NotAVault: return "the vault's directory cannot be read";
         case Status::Refused: return "the vault's layout cannot be rewritten safely";
@@ -183,13 +189,23 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
         r.deleted = select(r.name);
         if (r.deleted) out.deleted.push_back(r.name);
     }
+    if (options.approve) {
+        std::vector<std::string> names;
+        for (const DirRecord& r : records) names.push_back(r.name);
+        if (!options.approve(names, out.deleted)) {
+            out.status = Status::Declined;
+            out.deleted.clear();
+            return out;
+        }
+    }
     if (out.deleted.empty()) {
         out.status = Status::NothingMatched;
         return out;
     }
     deljournal::Plan plan;
     uint32_t kept = 0;
-    out.status = MakePlan(file, dir, records, options, &plan, &kept, &out.moved);
+    uint64_t room = 0;
+    out.status = MakePlan(file, dir, records, options, &plan, &kept, &out.moved, &room);
     if (out.status != Status::Done) {
         out.deleted.clear();
         out.moved.clear();
@@ -199,6 +215,33 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
 
     deljournal::CJournal journal;
     const bool guarded = !options.journalPath.empty();
+    uint64_t total = 0, nearest = UINT64_MAX;
+    for (const deljournal::Move& m : plan.moves) {
+        total += m.len;
+        nearest = std::min(nearest, m.src - m.dst);
+    }
+    // Kept whole in the journal when small, or when some region moves too
+    // little for straight steps anyway.
+    if (guarded && total <= std::min({2 * plan.slotCapacity, room, deljournal::kMaxImageBytes}) &&
+        (total <= options.directDistance || nearest < options.directDistance)) {
+        // Small enough to keep in the journal whole: one write of the vault.
+        plan.whole = true;
+        plan.image.resize(static_cast<size_t>(total));
+        uint64_t at = 0;
+        bool ok = true;
+        for (const deljournal::Move& m : plan.moves) {
+            ok = ok && file.ReadAt(m.src, plan.image.data() + at, static_cast<size_t>(m.len));
+            at += m.len;
+        }
+        plan.guardStart = plan.ImageStart() - std::min<uint64_t>(plan.ImageStart(), kGuardBytes);
+        plan.guardCrc = CrcOfRange(file, plan.guardStart, plan.ImageStart(), &ok);
+        if (!ok) {
+            out.status = Status::NotAVault;
+            out.deleted.clear();
+            out.moved.clear();
+            return out;
+        }
+    }
     if (guarded && !journal.Create(options.journalPath, plan)) {
         out.status = Status::JournalFailed;
         out.entriesKept = out.entriesBefore;
@@ -206,9 +249,11 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
         out.moved.clear();
         return out;
     }
-    if (!RunMoves(file, guarded ? &journal : nullptr, plan, deljournal::Progress(), options,
-                  &out.bytesMoved) ||
-        !WriteTail(file, plan)) {
+    if (plan.whole) out.bytesMoved = total;
+    if (plan.whole ? !WriteWhole(file, plan, options)
+                   : (!RunMoves(file, guarded ? &journal : nullptr, plan, deljournal::Progress(), options,
+                                &out.bytesMoved) ||
+                      !WriteTail(file, plan))) {
         out.status = Status::WriteFailed;
         return out;
     }

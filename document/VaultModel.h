@@ -286,7 +286,8 @@ public:
     // name, case-insensitively. Lifts write protection around the rewrite.
     // Returns the number of entries the vault keeps.
     int DelZipFromFile(bool withList);
-    // Delete journal; defaults to DeleteJournalPath() (temporary folder).
+    // Delete journal; defaults to the one beside the add journal, where
+    // RecoverVault looks for it.
     void SetDeleteJournalPath(const std::string& path) { m_deleteJournalPath = path; }
     const std::string& DeleteJournalPathOf() const { return m_deleteJournalPath; }
 

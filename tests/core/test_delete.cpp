@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "PowerCut.h"
 #include "VaultTestUtil.h"
 #include "document/DeleteJournal.h"
 #include "document/VaultCompaction.h"
@@ -280,4 +281,80 @@ TEST(VaultModelDelete, ReplacementKeepsTheEntriesInTheList) {
     EXPECT_EQ(f.model.EntryCount(), SomeEntries().size());
     ExpectVaultHoldsAllBut(f.dir / "v.vfo", SomeEntries(), {"docsx.txt"});
     EXPECT_FALSE(fileio::Exists(deljournal::DeleteJournalPathFor(f.dir / kAddJournalName)));
+}
+
+// ---------------------------------------------------------------------------
+// The delete journal.
+
+TEST(DeleteJournal, RecordWhoseSlotDidNotReachTheDiskGivesWayToTheOneBefore) {
+    TempDir dir("del_journal");
+    deljournal::Plan plan;
+    plan.oldSize = 10000;
+    plan.oldDirStart = 9000;
+    plan.moves = {{5000, 1000, 4000}};
+    plan.newDirOffset = 5000;
+    plan.tail.assign(vault::kEndBlockSize, 0);
+    plan.newSize = plan.newDirOffset + plan.tail.size();
+    plan.slotCapacity = 512;
+    deljournal::CJournal j;
+    ASSERT_TRUE(j.Create(dir / "d.jnl", plan));
+    const Bytes first = MakeData(512, 1, false), second = MakeData(512, 2, false);
+    ASSERT_TRUE(j.SaveStep(0, 0, first.data(), first.size()));
+    ASSERT_TRUE(j.SaveStep(0, 512, second.data(), second.size()));
+    j.Close();
+
+    bool uncommitted = true;
+    deljournal::CJournal k;
+    ASSERT_TRUE(k.Load(dir / "d.jnl", &uncommitted));
+    EXPECT_EQ(k.GetProgress().done, 512u);
+    Bytes slot;
+    ASSERT_TRUE(k.ReadSlot(&slot));
+    EXPECT_EQ(slot, second);
+    k.Close();
+
+    // The second step's slot is torn: its record no longer counts, and the
+    // first step (whose slot lies in the other place) is done again.
+    Bytes bytes = ReadBytes(dir / "d.jnl");
+    const size_t secondSlot = static_cast<size_t>(deljournal::PlanBytes(plan) + 2 * 64 + plan.slotCapacity);
+    ASSERT_EQ(bytes.size(), secondSlot + plan.slotCapacity);
+    bytes[secondSlot + 100] ^= 0x40;
+    ASSERT_TRUE(WriteBytes(dir / "d.jnl", bytes));
+    ASSERT_TRUE(k.Load(dir / "d.jnl", &uncommitted));
+    EXPECT_EQ(k.GetProgress().done, 0u);
+    ASSERT_TRUE(k.ReadSlot(&slot));
+    EXPECT_EQ(slot, first);
+}
+
+TEST(DeleteJournal, JournalOfAnotherVaultIsLeftForItsOwnVault) {
+    TempDir dir("del_foreign");
+    auto entries = SomeEntries();
+    BuildVault(dir / "a.vfo", entries);
+    entries[0].data = MakeData(6000, 99, false);
+    BuildVault(dir / "b.vfo", entries);
+    const Bytes a = ReadBytes(dir / "a.vfo"), b = ReadBytes(dir / "b.vfo");
+    const std::string addJournal = dir / kAddJournalName;
+    const std::string journal = deljournal::DeleteJournalPathFor(addJournal);
+
+    // A's delete stops halfway through its moves.
+    compaction::Options small;
+    small.journalPath = journal;
+    small.slotBytes = 600;
+    small.chunkBytes = 256;
+    {
+        hbtest::FaultModel stop(12, false);
+        EXPECT_THROW(compaction::CompactVault(dir / "a.vfo", [](const std::string& n) { return n == "first.txt"; },
+                                              small),
+                     hbtest::ProcessStopped);
+    }
+    ASSERT_TRUE(fileio::Exists(journal));
+    EXPECT_NE(ReadBytes(dir / "a.vfo"), a);
+
+    // B is not A: its recovery leaves both B and A's journal alone.
+    EXPECT_EQ(RecoverVault(dir / "b.vfo", addJournal), 1);
+    EXPECT_EQ(ReadBytes(dir / "b.vfo"), b);
+    EXPECT_TRUE(fileio::Exists(journal));
+
+    EXPECT_EQ(RecoverVault(dir / "a.vfo", addJournal), 1);
+    EXPECT_FALSE(fileio::Exists(journal));
+    ExpectVaultHoldsAllBut(dir / "a.vfo", SomeEntries(), {"first.txt"});
 }

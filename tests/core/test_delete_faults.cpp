@@ -48,14 +48,15 @@ struct Scenario {
     const char* label;
     std::vector<int> gone;   // indexes into FortyEntries
     bool viaModel;           // DelZipFromFile with its own settings, else small steps
+    uint64_t slot = 1024;    // small steps: room for a step's bytes in the journal
 };
 
 // Small steps so that both kinds of step (saved in the slot, and straight
 // moves by a long distance) happen many times on a small vault.
-compaction::Options SmallSteps(const std::string& journal) {
+compaction::Options SmallSteps(const std::string& journal, uint64_t slot) {
     compaction::Options o;
     o.journalPath = journal;
-    o.slotBytes = 1024;
+    o.slotBytes = slot;
     o.chunkBytes = 512;
     o.directDistance = 4000;
     return o;
@@ -103,7 +104,7 @@ struct Bench {
                         if (entries[i].name == name) return true;
                     return false;
                 },
-                SmallSteps(delJournal));
+                SmallSteps(delJournal, s.slot));
         }
     }
 
@@ -138,6 +139,7 @@ void ExpectBeforeOrAfter(const Bench& b, const Bytes& after) {
 const std::vector<Scenario>& Scenarios() {
     static const std::vector<Scenario> k = {
         {"start, middle and end", {0, 1, 19, 20, 39}, false},
+        {"start, middle and end, kept whole in the journal", {0, 1, 19, 20, 39}, false, 1 << 20},
         {"first, through the model", {0}, true},
         {"last two, through the model", {38, 39}, true},
         {"a folder in the middle, through the model", {19}, true},
@@ -212,5 +214,32 @@ TEST(VaultDeleteFaults, RecoveryCutShortIsRecoveredAgain) {
             ExpectBeforeOrAfter(b, after);
             if (HasFailure() || recoveryWrites < again) break;
         }
+    }
+}
+
+// The cut of the file reached the disk but the new directory written just
+// before it did not (a disk may order its writes so): the next recovery
+// still writes the directory, whether the rewrite was kept whole in the
+// journal or went step by step.
+TEST(VaultDeleteFaults, CutWithoutItsDirectoryIsRepaired) {
+    Bench b;
+    for (uint64_t slot : {uint64_t(1) << 20, uint64_t(1024)}) {
+        SCOPED_TRACE("slot " + std::to_string(slot));
+        const Scenario s{"start, middle and end", {0, 1, 19, 20, 39}, false, slot};
+        b.Reset();
+        const int writes = b.Run(s, Fault::None, 0);
+        const Bytes after = ReadBytes(b.vault);
+        b.Reset();
+        b.Run(s, Fault::Stop, writes);  // the last change is the cut
+        ASSERT_TRUE(fileio::Exists(b.delJournal));
+        Bytes torn = ReadBytes(b.vault);
+        ASSERT_GT(torn.size(), after.size());
+        torn.resize(after.size());
+        const size_t tail = after.size() - EndOf(after).directorySize - vault::kEndBlockSize;
+        std::fill(torn.begin() + tail, torn.end(), 0);
+        ASSERT_TRUE(WriteBytes(b.vault, torn));
+        RecoverVault(b.vault, b.addJournal);
+        EXPECT_EQ(ReadBytes(b.vault), after);
+        EXPECT_FALSE(fileio::Exists(b.delJournal));
     }
 }
