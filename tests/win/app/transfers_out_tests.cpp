@@ -633,6 +633,33 @@ TEST_F(TransfersOutTest, AfterALoginToAnotherDiskTheItemsAreNotTakenFromItsVault
   RemoveDirectoryA("F:\\diviz");
 }
 
+TEST_F(TransfersOutTest, DeleteEmptiesTheClipboardWhenItHoldsTheViewsItems) {
+  MakeStandardVault();
+  Open(4);
+  SelectOnly({"b.txt"});
+  Command(ID_EDIT_COPY);
+  ASSERT_TRUE(m_view->ClipboardHoldsOwnObject());
+  SelectOnly({"empty.txt"});
+  SetEnv("HB_MSGBOX_ANSWER", "6");  // Yes to the question
+  Command(ID_DELETE_FILE);
+  EXPECT_FALSE(m_view->ClipboardHoldsOwnObject());
+  EXPECT_FALSE(IsClipboardFormatAvailable(CVaultDataObject::FormatDescriptorA()));
+  EXPECT_EQ((std::vector<std::string>{"Docs/", "Docs/a.txt", "Docs/a.txt.bak", "Docs/Sub/",
+                                      "Docs/Sub/deep.bin", "b.txt", "note.txt"}),
+            StoredNames());
+  // Another program's clipboard content is left alone.
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  EmptyClipboard();
+  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, 4);
+  std::memcpy(GlobalLock(h), "abc", 4);
+  GlobalUnlock(h);
+  SetClipboardData(CF_TEXT, h);
+  CloseClipboard();
+  SelectOnly({"note.txt"});
+  Command(ID_DELETE_FILE);
+  EXPECT_TRUE(IsClipboardFormatAvailable(CF_TEXT));
+}
+
 // A drop target of the test's own: takes what is dropped the way the
 // desktop shell would and answers with a copy.
 class TestDropTarget : public IDropTarget {
