@@ -132,6 +132,20 @@ void CMainFrame::DetectOsKind() {
   if (kind != 0) m_nOsKind = kind;
 }
 
+HRESULT CMainFrame::ExtractToStream(const std::string& vaultPath, const std::string& path,
+                                    IStream* target, IStream** created, bool* complete,
+                                    std::function<void()> onComplete) {
+  if (!m_pListView) return E_UNEXPECTED;
+  return m_pListView->ExtractToStream(vaultPath, path, target, created, complete,
+                                      std::move(onComplete));
+}
+
+void CMainFrame::OnTransferComplete(const std::string& vaultPath, DWORD effect,
+                                    const std::vector<std::string>& cutFolders,
+                                    const std::set<std::string>& moved) {
+  if (m_pListView) m_pListView->OnTransferComplete(vaultPath, effect, cutFolders, moved);
+}
+
 int CMainFrame::IsDiskPresent() const {
   const std::string& disk = GetApp().m_strDisk;
   DWORD mask = ::GetLogicalDrives();

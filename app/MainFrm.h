@@ -2,7 +2,12 @@
 // view, and the watch for removal of the logged-in disk.
 #pragma once
 
+#include <ole2.h>
+
+#include <functional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "framework/Controls.h"
 #include "framework/FrameWnd.h"
@@ -31,6 +36,15 @@ public:
   int GetOsKind() const { return m_nOsKind; }
 
   CRovErarodView* GetView() const { return m_pListView; }
+
+  // Requests of the shell data object of Copy, Cut and drag, passed to the
+  // view unchanged (browser/TransfersOut.cpp says what it does with them).
+  HRESULT ExtractToStream(const std::string& vaultPath, const std::string& path, IStream* target,
+                          IStream** created, bool* complete,
+                          std::function<void()> onComplete = nullptr);
+  void OnTransferComplete(const std::string& vaultPath, DWORD effect,
+                          const std::vector<std::string>& cutFolders,
+                          const std::set<std::string>& moved);
   CToolBar& GetToolBar() { return m_wndToolBar; }
   CStatusBar& GetStatusBar() { return m_wndStatusBar; }
 

@@ -69,7 +69,7 @@ CRovErarodView::CRovErarodView(CRovErarodDoc* doc) : m_pDoc(doc) {
   });
   OnCommand(ID_SELECT_ALL, [this] { OnSelectAll(); });
   OnUpdate(ID_SELECT_ALL, [this](CCmdUI& ui) { ui.Enable(m_bLoggedIn); });
-
+  InitTransfersOut();  // Copy and Cut; copies a previous run left are removed
   SetLeadByteTest(&IsLeadByte);
   m_order.compareText = [](const std::string& a, const std::string& b) {
     return ::lstrcmpA(a.c_str(), b.c_str());
@@ -82,7 +82,7 @@ CRovErarodView::CRovErarodView(CRovErarodDoc* doc) : m_pDoc(doc) {
   };
 }
 
-CRovErarodView::~CRovErarodView() = default;
+CRovErarodView::~CRovErarodView() { ShutDownTransfersOut(); }  // watchers, copies, clipboard
 
 bool CRovErarodView::CreateView(HWND frame) {
   RECT rc{0, 0, 0, 0};
@@ -538,7 +538,7 @@ void CRovErarodView::OnOpenSelection() {
       UpdateToolbar();
       return;  // the rebuilt list has no selection
     }
-    // Opening a file with its program comes with the transfers out.
+    OpenFileRow(row);  // a read-only copy opened with its program
   }
 }
 
@@ -711,6 +711,7 @@ bool CRovErarodView::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT* result) {
       OnOpenSelection();
       *result = 0;
       return true;
+    case LVN_BEGINDRAG: OnBeginDrag(); *result = 0; return true;
     case LVN_ITEMCHANGED: {
       auto* nm = reinterpret_cast<NMLISTVIEW*>(lp);
       if ((nm->uChanged & LVIF_STATE) &&

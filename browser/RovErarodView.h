@@ -8,20 +8,26 @@
 
 #include <windows.h>
 
+#include <ole2.h>
+
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "device/DeviceLibrary.h"
 #include "browser/TitleTip.h"
 #include "document/VaultModel.h"
+#include "framework/ComRef.h"
 #include "framework/Controls.h"
 #include "framework/Handles.h"
 
 class CRovErarodDoc;
 class CMainFrame;
 class CProgressDlg;
+class CVaultDataObject;
+struct CWatcherShared;
 
 class CRovErarodView : public CListCtrl {
 public:
@@ -102,6 +108,36 @@ public:
   // copy of this view put it there).
   void ReleaseClipboardObject();
   bool OwnsClipboardObject() const;
+
+  // --- Transfers out (TransfersOut.cpp, OpenedFiles.cpp).
+  // Copy and Cut: the selection goes on the clipboard as virtual files.
+  void OnCopy() { PutOnClipboard(false); }
+  void OnCut() { PutOnClipboard(true); }
+  // The list's begin-drag: the selection is dragged out (always a copy).
+  void OnBeginDrag();
+  bool IsDraggingOut() const { return m_bDraggingOut; }
+  // True while the clipboard holds the object of this view's last Copy or Cut.
+  bool ClipboardHoldsOwnObject() const;
+  CVaultDataObject* GetClipboardObject() const;
+  // The data object's request for the data of a vault path: written into
+  // target when one is given (*complete: every byte went), else a new
+  // inflating stream in *created whose onComplete runs once it was read.
+  // Fails unless vaultPath is the vault the view is logged in to.
+  HRESULT ExtractToStream(const std::string& vaultPath, const std::string& path, IStream* target,
+                          IStream** created, bool* complete, std::function<void()> onComplete);
+  // The target reported what it did with the items: after a move the files
+  // it took in full, and the cut folders whose files all went, leave the
+  // vault; the clipboard is emptied.
+  void OnTransferComplete(const std::string& vaultPath, DWORD effect,
+                          const std::vector<std::string>& cutFolders,
+                          const std::set<std::string>& moved);
+  // Double-click on a file row: a read-only copy opened with its program.
+  void OpenFileRow(int row);
+  // Opens a copy with the shell's default verb and watches its program.
+  void OpenWithProgram(const std::string& copyPath);
+  int GetWatcherCount() const;
+  bool IsShuttingDown() const;
+  const std::string& GetOpenedCopiesFolder() const { return m_strOpenedFolder; }
 
   // --- Long operations (ViewLongOperation.cpp).
   // While a long operation pumps messages the view is busy: every command
@@ -225,6 +261,15 @@ private:
   bool FilterWhileBusy(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
   bool FilterNotifyWhileBusy(UINT code, LRESULT* result);
   void RunDeferred();
+  void RegisterTransferOutCommands();
+  // Start-up: removes copies a previous run left; teardown: ends the
+  // watchers, removes what is left and lets go of the clipboard.
+  void InitTransfersOut();
+  void ShutDownTransfersOut();
+  void PutOnClipboard(bool cut);
+  // A data object for the selection (null when nothing is selected).
+  CVaultDataObject* BuildDataObject(bool drag, bool cut);
+  void ForgetClipboardObject();
   // Lets the rows forget their entries before an operation frees some.
   void DetachRowEntries();
   std::string DateCell(FileTime utc) const;
@@ -264,4 +309,11 @@ private:
   std::unique_ptr<CProgressDlg> m_progress;
   int m_nCancel = 0;
   int m_nReplaceDecision = -1;
+
+  // Transfers out: the object of the last Copy or Cut (one reference held),
+  // the drag in progress, the watchers of opened copies and their folder.
+  CComRef<IDataObject> m_clipboardObject;
+  bool m_bDraggingOut = false;
+  std::shared_ptr<CWatcherShared> m_watchers;
+  std::string m_strOpenedFolder;
 };

@@ -41,16 +41,3 @@ void CRovErarodView::OnDelete() {
   EndProgress();
   ShowFreeSpace();
 }
-
-// No command of this view puts a data object on the clipboard yet (Copy and
-// Cut come with the transfers out); when one does, this says whether the
-// clipboard still holds it.
-bool CRovErarodView::OwnsClipboardObject() const { return false; }
-
-void CRovErarodView::ReleaseClipboardObject() {
-  if (!OwnsClipboardObject()) return;
-  if (::OpenClipboard(m_hWnd)) {
-    ::EmptyClipboard();
-    ::CloseClipboard();
-  }
-}

@@ -1,0 +1,105 @@
+// Copies opened with their program: made new in their own folder, wiped
+// before they go.
+#include "document/OpenedCopies.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "document/EntryReader.h"
+#include "document/VaultModel.h"
+#include "vault/fileio/FileIo.h"
+#include "vault/fileio/FolderList.h"
+
+namespace {
+
+const char kCopiesFolder[] = "hbopened";
+
+// The extension of the entry's leaf name (the whole leaf when it has no
+// dot), with characters no file name may hold replaced.
+std::string SafeExtension(const std::string& entryPath) {
+    std::string leaf = ToBackslashes(entryPath);
+    const size_t slash = leaf.rfind('\\');
+    if (slash != std::string::npos) leaf.erase(0, slash + 1);
+    std::string ext = ExtensionOf(leaf);
+    for (char& c : ext) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || std::string("<>:\"|?*/\\").find(c) != std::string::npos) c = '_';
+    }
+    while (!ext.empty() && (ext.back() == '.' || ext.back() == ' ')) ext.pop_back();
+    return ext.empty() ? "dat" : ext;
+}
+
+}  // namespace
+
+std::string OpenedCopiesFolder(const std::string& tempFolder) {
+    return tempFolder + kCopiesFolder + fileio::Separator();
+}
+
+bool ExtractToTemp(const std::string& vaultPath, const std::string& entryPath,
+                   const std::string& folder, std::string* copyPath) {
+    CEntryReader reader;
+    if (!reader.Open(vaultPath, entryPath) || !reader.Found()) return false;
+    fileio::MakeDirectoryChain(folder);
+    const std::string ext = SafeExtension(entryPath);
+    CFile out;
+    std::string path;
+    uint32_t number = fileio::TickCount();
+    for (int attempt = 0; attempt < 1000 && !out.IsOpen(); ++attempt, ++number) {
+        char name[32];
+        std::snprintf(name, sizeof name, "qv%u.", static_cast<unsigned>(number));
+        path = folder + name + ext;
+        if (out.Open(path, CFile::Mode::CreateNew)) break;
+        if (!fileio::Exists(path)) return false;  // not a name clash: the folder refuses
+    }
+    if (!out.IsOpen()) return false;
+
+    std::vector<uint8_t> buffer(64 * 1024);
+    bool ok = true;
+    for (;;) {
+        const long n = reader.Read(buffer.data(), buffer.size());
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        if (!out.Write(buffer.data(), static_cast<size_t>(n))) {
+            ok = false;
+            break;
+        }
+    }
+    out.SetTimes(reader.Created(), reader.Accessed(), reader.Modified());
+    out.Close();
+    if (!ok) {
+        WipeAndRemove(path);
+        return false;
+    }
+    *copyPath = path;
+    return true;
+}
+
+bool WipeAndRemove(const std::string& path) {
+    fileio::SetAttributes(path, kAttrNormal);
+    {
+        CFile f;
+        uint64_t size = 0;
+        if (f.Open(path, CFile::Mode::ReadWriteExisting) && f.Size(&size)) {
+            std::vector<uint8_t> zeros(static_cast<size_t>(std::min<uint64_t>(size, 64 * 1024)));
+            bool ok = f.Seek(0);
+            for (uint64_t left = size; ok && left > 0;) {
+                const size_t n = static_cast<size_t>(std::min<uint64_t>(left, zeros.size()));
+                ok = f.Write(zeros.data(), n);
+                left -= n;
+            }
+            f.Flush();
+        }
+    }
+    return fileio::Remove(path) || !fileio::Exists(path);
+}
+
+size_t SweepOpenedCopies(const std::string& folder, const std::vector<std::string>& keep) {
+    size_t removed = 0;
+    for (const std::string& name : fileio::ListFiles(folder)) {
+        const std::string path = folder + name;
+        if (std::find(keep.begin(), keep.end(), path) != keep.end()) continue;
+        if (WipeAndRemove(path)) ++removed;
+    }
+    return removed;
+}

@@ -1,0 +1,23 @@
+// Win32 side of the folder listing.
+#include "vault/fileio/FolderList.h"
+
+#include <windows.h>
+
+namespace fileio {
+
+std::vector<std::string> ListFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    std::string pattern = folder;
+    if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+    pattern += "*";
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return names;
+}
+
+}  // namespace fileio
