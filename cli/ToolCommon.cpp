@@ -467,7 +467,8 @@ bool RecoverBeforeWrite(Session& s, const std::string& vaultPath, const std::str
     // parked beside its name, as the program does.
     parking::PlaceReport place;
     if (forAdd && !parking::FreeAddJournalPlace(vaultPath, journalPath, &place)) {
-        s.Error(why + "; every side name for it is taken: recover those vaults first or remove the journal");
+        s.Error(why + "; it cannot be parked beside its name (every side name taken?): " +
+                "recover those vaults first or remove the journal");
         return false;
     }
     s.Note(why + (place.parkedAs.empty() ? "; left in place" : "; parked as " + place.parkedAs));
