@@ -300,4 +300,12 @@ TEST(JournalParking, FullSideNamesRefuseAndDamagedJournalsAreLeftAlone) {
     EXPECT_EQ(out.status, compaction::Status::JournalFailed);
     EXPECT_TRUE(ReadBytes(d.b) == bNow);
     EXPECT_TRUE(ReadBytes(d.delJournal) == cJournal);
+    // C's login finishes its rewrite; the damaged parked ones stay.
+    RecoverVault(c, d.addJournal);
+    EXPECT_FALSE(fileio::Exists(d.delJournal));
+    std::vector<TestEntry> cKept = EntriesOf("c", 4, 110);
+    cKept.erase(cKept.begin());
+    ExpectEntries(c, cKept);
+    for (int n = 1; n <= parking::kParkingPlaces; ++n)
+        EXPECT_TRUE(ReadBytes(parking::ParkedPath(d.delJournal, n)) == junk) << n;
 }
