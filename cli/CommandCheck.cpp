@@ -1,6 +1,7 @@
 // hollowbox-vault check and recover: verifying a vault record by record, and repairing it from the add journal.
 #include "cli/ToolCommon.h"
 #include "document/AddJournal.h"
+#include "document/JournalParking.h"
 #include "document/VaultRecovery.h"
 #include "vault/fileio/FileIo.h"
 #include "vault/format/VaultRecords.h"
@@ -102,7 +103,13 @@ int CommandRecover(Session& s, const Arguments& a) {
         s.Error(vaultPath + ": " + ReaderText(kVaultNoFile));
         return kExitFailure;
     }
-    const bool applies = journal::DecideJournal(vaultPath, journalPath).action == journal::JournalAction::Apply;
+    // Whether a journal of this vault (at the name or parked beside it) puts
+    // the vault's directory back.
+    std::vector<std::string> journals = parking::ParkedJournals(journalPath);
+    journals.insert(journals.begin(), journalPath);
+    std::vector<std::string> applying;
+    for (const std::string& j : journals)
+        if (journal::DecideJournal(vaultPath, j).action == journal::JournalAction::Apply) applying.push_back(j);
     if (!RecoverBeforeWrite(s, vaultPath, journalPath, false)) return kExitFailure;
     if (!fileio::Exists(vaultPath)) {
         s.Out() << vaultPath << ": empty vault removed; the next add creates it anew\n";
@@ -111,7 +118,8 @@ int CommandRecover(Session& s, const Arguments& a) {
     HandlePtr r(OpenVaultReader(vaultPath.c_str(), 0, kVaultSourcePath, ""));
     ZipEntryInfo head;
     if (r && ReadEntryInfo(r.get(), -1, &head) == kVaultOk) {
-        const bool used = applies && !fileio::Exists(journalPath);
+        bool used = false;
+        for (const std::string& j : applying) used = used || !fileio::Exists(j);
         s.Out() << vaultPath << ": " << (used ? "recovered" : "intact") << ", " << head.index
                 << (head.index == 1 ? " entry" : " entries") << "\n";
         return s.Failed() ? kExitFailure : kExitOk;

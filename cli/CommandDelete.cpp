@@ -2,6 +2,7 @@
 // in place under the same delete journal as the program's.
 #include "cli/ToolCommon.h"
 #include "document/DeleteJournal.h"
+#include "document/JournalParking.h"
 #include "document/VaultCompaction.h"
 #include "document/VaultRecovery.h"
 #include "vault/fileio/FileIo.h"
@@ -73,7 +74,8 @@ int CommandDelete(Session& s, const Arguments& a) {
     // about, the rewrite's own reading of the directory checks them.
     const std::string deleteJournal = deljournal::DeleteJournalPathFor(journalPath);
     std::vector<std::string> stored;
-    if (fileio::Exists(journalPath) || fileio::Exists(deleteJournal) || fileio::Exists(deleteJournal + ".new")) {
+    if (fileio::Exists(journalPath) || fileio::Exists(deleteJournal) || fileio::Exists(deleteJournal + ".new") ||
+        !parking::ParkedJournals(journalPath).empty() || !parking::ParkedJournals(deleteJournal).empty()) {
         if (compaction::ReadStoredNames(vaultPath, &stored) && ReportUnmatched(s, vaultPath, stored, requested))
             return kExitFailure;
         if (!RecoverBeforeWrite(s, vaultPath, journalPath, false)) return kExitFailure;
@@ -100,6 +102,8 @@ int CommandDelete(Session& s, const Arguments& a) {
             compaction::RecoveryStatus::Finished)
         out.status = compaction::Status::Done;
     s.ClearProgress();
+    if (!out.parkedJournal.empty())
+        s.Note(deleteJournal + ": delete journal of another vault; parked as " + out.parkedJournal);
     if (out.status == compaction::Status::Declined) return kExitFailure;
     if (out.status != compaction::Status::Done) {
         s.Error(vaultPath + ": " + compaction::StatusText(out.status) +

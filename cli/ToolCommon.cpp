@@ -8,6 +8,7 @@
 
 #include "cli/ToolPlatform.h"
 #include "document/AddJournal.h"
+#include "document/JournalParking.h"
 #include "document/VaultRecovery.h"
 #include "vault/fileio/FileIo.h"
 #include "vault/format/VaultRecords.h"
@@ -462,28 +463,30 @@ bool JournalPathOption(Session& s, const Arguments& a, std::string* journalPath)
 
 bool RecoverBeforeWrite(Session& s, const std::string& vaultPath, const std::string& journalPath,
                         bool forAdd) {
-    // The same decision RecoverVault acts on; here it only adds the words.
-    const journal::JournalDecision d = journal::DecideJournal(vaultPath, journalPath);
-    if (d.action == journal::JournalAction::Keep) {
-        const journal::JournalState state = d.report.state;
-        const char* what = state == journal::JournalState::Foreign  ? "add journal of another vault"
-                           : state == journal::JournalState::Damaged ? "damaged add journal"
-                                                                     : "add journal that cannot be read";
-        const std::string why = journalPath + ": " + what + " (" + d.report.detail + ")";
-        if (fileio::Exists(vaultPath) && !d.vaultListable && !IsEmptyVault(vaultPath)) {
-            s.Error(why + "; not applied to " + vaultPath + ", whose directory cannot be read");
-            return false;
-        }
-        if (forAdd && state != journal::JournalState::Damaged) {
-            // The add would need the journal's place (from its second round
-            // on, even for a new vault), and it is still some vault's only
-            // repair.
-            s.Error(why + "; recover that vault first or remove the journal");
-            return false;
-        }
-        s.Note(why + "; left in place");
-    }
+    // This vault's journals (parked ones too) are used first; then the same
+    // decision RecoverVault acted on names what is left at the journal's name.
     RecoverVault(vaultPath, journalPath);
+    const journal::JournalDecision d = journal::DecideJournal(vaultPath, journalPath);
+    if (d.action != journal::JournalAction::Keep) return true;
+    const journal::JournalState state = d.report.state;
+    const char* what = state == journal::JournalState::Foreign  ? "add journal of another vault"
+                       : state == journal::JournalState::Damaged ? "damaged add journal"
+                                                                 : "add journal that cannot be read";
+    const std::string why = journalPath + ": " + what + " (" + d.report.detail + ")";
+    if (fileio::Exists(vaultPath) && !d.vaultListable && !IsEmptyVault(vaultPath)) {
+        s.Error(why + "; not applied to " + vaultPath + ", whose directory cannot be read");
+        return false;
+    }
+    // The add needs the journal's place (from its second round on, even for
+    // a new vault), and the journal is still some vault's only repair: it is
+    // parked beside its name, as the program does.
+    parking::PlaceReport place;
+    if (forAdd && !parking::FreeAddJournalPlace(vaultPath, journalPath, &place)) {
+        s.Error(why + "; it cannot be parked beside its name (every side name taken?): " +
+                "recover those vaults first or remove the journal");
+        return false;
+    }
+    s.Note(why + (place.parkedAs.empty() ? "; left in place" : "; parked as " + place.parkedAs));
     return true;
 }
 

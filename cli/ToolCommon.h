@@ -188,7 +188,8 @@ bool JournalPathOption(Session& s, const Arguments& a, std::string* journalPath)
 // Runs the journal replay the program runs before every add. A journal that
 // does not belong to this vault is never replayed. Returns false (with the
 // error reported) when the vault must not be touched. forAdd: the command
-// writes the journal itself, so a foreign one is an error, not a note.
+// writes the journal itself, so a journal of another vault at its name is
+// parked beside it (an error only when every side name is taken).
 bool RecoverBeforeWrite(Session& s, const std::string& vaultPath, const std::string& journalPath,
                         bool forAdd);
 

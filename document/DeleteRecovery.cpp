@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "document/CompactionSteps.h"
+#include "document/JournalParking.h"
 #include "document/VaultCompaction.h"
 #include "vault/format/VaultRecords.h"
 #include "vault/format/VaultScan.h"
@@ -134,9 +135,32 @@ RecoveryStatus RecoverDelete(const std::string& vaultPath, const std::string& jo
     return RecoveryStatus::Finished;
 }
 
+RecoveryStatus RecoverDeleteJournals(const std::string& vaultPath, const std::string& journalPath,
+                                     const Options& options) {
+    const RecoveryStatus status = RecoverDelete(vaultPath, journalPath, options);
+    if (status == RecoveryStatus::Failed) return status;
+    // A parked journal of this vault is finished and removed just as the
+    // one at the fixed name; any other stays parked for its own vault.
+    for (const std::string& parked : parking::ParkedJournals(journalPath))
+        if (RecoverDelete(vaultPath, parked, options) == RecoveryStatus::Failed) return RecoveryStatus::Failed;
+    return status;
+}
+
+bool FreeDeleteJournalPlace(const std::string& journalPath, std::string* parkedAs) {
+    if (!fileio::Exists(journalPath)) return true;
+    // Only a journal whose plan and progress are whole can be finished by
+    // any vault; a damaged one is replaced by the next delete, as it always was.
+    deljournal::CJournal journal;
+    bool uncommitted = false;
+    const bool whole = journal.Load(journalPath, &uncommitted);
+    journal.Close();
+    if (!whole) return true;
+    return parking::ParkJournal(journalPath, parkedAs);
+}
+
 }  // namespace compaction
 
 bool RecoverDeleteBeside(const std::string& vaultPath, const std::string& addJournalPath) {
     const std::string path = deljournal::DeleteJournalPathFor(addJournalPath);
-    return compaction::RecoverDelete(vaultPath, path) != compaction::RecoveryStatus::Failed;
+    return compaction::RecoverDeleteJournals(vaultPath, path) != compaction::RecoveryStatus::Failed;
 }

@@ -170,8 +170,10 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
     Outcome out;
     // A rewrite of this vault that was stopped must be finished before its
     // directory means anything.
-    if (!options.journalPath.empty() &&
-        RecoverDelete(vaultPath, options.journalPath, options) == RecoveryStatus::Failed) {
+    const RecoveryStatus recovered = options.journalPath.empty()
+                                         ? RecoveryStatus::NoJournal
+                                         : RecoverDeleteJournals(vaultPath, options.journalPath, options);
+    if (recovered == RecoveryStatus::Failed) {
         out.status = Status::WriteFailed;
         return out;
     }
@@ -241,6 +243,16 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
             out.moved.clear();
             return out;
         }
+    }
+    // Another vault's journal at the name is that vault's only way to finish
+    // its rewrite: it moves aside before this one takes the name.
+    if (guarded && recovered == RecoveryStatus::NotThisVault &&
+        !FreeDeleteJournalPlace(options.journalPath, &out.parkedJournal)) {
+        out.status = Status::JournalFailed;
+        out.entriesKept = out.entriesBefore;
+        out.deleted.clear();
+        out.moved.clear();
+        return out;
     }
     if (guarded && !journal.Create(options.journalPath, plan)) {
         out.status = Status::JournalFailed;

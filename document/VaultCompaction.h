@@ -67,14 +67,19 @@ struct Outcome {
     // Local record offsets that changed (old, new), once the rewrite is planned.
     std::vector<std::pair<uint32_t, uint32_t>> moved;
     uint64_t bytesMoved = 0;
+    // Where a delete journal of another vault, found at the journal's name,
+    // was parked before this rewrite took the name (empty: none was there).
+    std::string parkedJournal;
 };
 
 // True for a stored name ("dir/a.txt", "dir/") whose record is to go.
 using Selector = std::function<bool(const std::string& storedName)>;
 
 // Removes every central record the selector picks, with its local record
-// and data. A delete journal of this vault left by an earlier stop is
-// finished first; one that belongs to another vault is replaced.
+// and data. A delete journal of this vault left by an earlier stop (at the
+// journal's name or parked beside it) is finished first; one that belongs to
+// another vault is parked beside the name (JournalParking.h), and when every
+// side name is taken the vault is left untouched (JournalFailed).
 Outcome CompactVault(const std::string& vaultPath, const Selector& select, const Options& options);
 
 // The stored names of the vault's central records in directory order. False
@@ -94,9 +99,21 @@ enum class RecoveryStatus {
 RecoveryStatus RecoverDelete(const std::string& vaultPath, const std::string& journalPath,
                              const Options& options = Options());
 
+// RecoverDelete with the journal at journalPath, then with every journal
+// parked beside it. The fixed name's status, or Failed when any of this
+// vault's rewrites could not be finished.
+RecoveryStatus RecoverDeleteJournals(const std::string& vaultPath, const std::string& journalPath,
+                                     const Options& options = Options());
+
+// For a journal at journalPath that RecoverDelete found not to be this
+// vault's: parks it when its plan and progress are whole (some vault may
+// still need it); a damaged one stays for the next delete to replace. False
+// when a whole one could not be parked (every side name taken).
+bool FreeDeleteJournalPlace(const std::string& journalPath, std::string* parkedAs);
+
 }  // namespace compaction
 
-// Runs RecoverDelete with the delete journal beside the add journal; false
+// Runs RecoverDeleteJournals with the delete journal beside the add journal; false
 // only when this vault's rewrite could not be finished. Called by
 // RecoverVault before it looks at the add journal.
 bool RecoverDeleteBeside(const std::string& vaultPath, const std::string& addJournalPath);

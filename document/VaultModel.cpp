@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "document/AddJournal.h"
+#include "document/JournalParking.h"
 #include "document/VaultRecovery.h"
 #include "vault/VaultApi.h"
 #include "vault/format/VaultEntryRules.h"
@@ -522,11 +523,13 @@ uint32_t CVaultModel::AddToVault(const std::string& vaultInternalPath,
     if (type == kVaultSourcePath && sourcePath.empty()) return kVaultBadArguments;
 
     // The writer never overwrites a journal that this vault still needs: an
-    // earlier add whose close failed is put back first.
+    // earlier add whose close failed is put back first. Another vault's is
+    // parked beside the name for that vault's next login.
     bool journalBefore = !m_journalPath.empty() && fileio::Exists(m_journalPath);
     if (journalBefore) {
         ::RecoverVault(m_vaultPath, m_journalPath);
-        journalBefore = fileio::Exists(m_journalPath);  // another vault's: it stays
+        parking::FreeAddJournalPlace(m_vaultPath, m_journalPath);
+        journalBefore = fileio::Exists(m_journalPath);  // damaged, or no side name free
     }
     VaultHandle* writer = OpenVaultWriter(m_vaultPath.c_str(), 0, kVaultSourcePath,
                                           m_journalPath.empty() ? nullptr : m_journalPath.c_str());

@@ -4,11 +4,34 @@
 #include "document/VaultRecovery.h"
 
 #include "document/AddJournal.h"
+#include "document/JournalParking.h"
 #include "document/VaultCompaction.h"
 #include "vault/VaultApi.h"
 #include "vault/fileio/FileIo.h"
 
 std::string AddJournalPath() { return fileio::TempFolder() + kAddJournalName; }
+
+namespace {
+
+// Puts back or removes a journal of this vault as DecideJournal said; false
+// when putting it back failed (it stays to be applied again).
+bool ActOn(const journal::JournalDecision& d, const std::string& vaultPath, const std::string& journalPath) {
+    switch (d.action) {
+        case journal::JournalAction::Apply:
+            if (!journal::ApplyJournal(vaultPath, journalPath)) return false;
+            fileio::Remove(journalPath);
+            return true;
+        case journal::JournalAction::Discard:
+            fileio::Remove(journalPath);
+            return true;
+        case journal::JournalAction::None:
+        case journal::JournalAction::Keep:
+            break;
+    }
+    return true;
+}
+
+}  // namespace
 
 int RecoverVault(const std::string& vaultPath, const std::string& journalPath) {
     // A new vault is built beside its place and takes its name only when
@@ -21,18 +44,16 @@ int RecoverVault(const std::string& vaultPath, const std::string& journalPath) {
     if (!RecoverDeleteBeside(vaultPath, journalPath)) return 0;  // a delete to finish first
 
     const journal::JournalDecision d = journal::DecideJournal(vaultPath, journalPath);
-    switch (d.action) {
-        case journal::JournalAction::Apply:
-            if (!journal::ApplyJournal(vaultPath, journalPath)) return 0;
-            fileio::Remove(journalPath);
-            return 1;
-        case journal::JournalAction::Discard:
-            fileio::Remove(journalPath);
-            return 1;
-        case journal::JournalAction::None:
-        case journal::JournalAction::Keep:
-            break;
+    if (!ActOn(d, vaultPath, journalPath)) return 0;
+    bool used = d.action == journal::JournalAction::Apply || d.action == journal::JournalAction::Discard;
+    // Then the journals of other vaults' adds parked beside it: one of them
+    // may be this vault's, parked while another vault was being written.
+    for (const std::string& parked : parking::ParkedJournals(journalPath)) {
+        const journal::JournalDecision p = journal::DecideJournal(vaultPath, parked);
+        if (!ActOn(p, vaultPath, parked)) return 0;
+        used = used || p.action == journal::JournalAction::Apply || p.action == journal::JournalAction::Discard;
     }
+    if (used) return 1;
     // No journal of this vault. Only a file that is exactly the empty vault
     // is given up (the next add makes a new one): a vault whose directory
     // cannot be read may still hold every entry's data, and an end record

@@ -15,7 +15,10 @@ std::string AddJournalPath();
 // listed, and removes the journal only when it belongs to this vault and is
 // no longer needed; any other journal stays for the vault it belongs to.
 // Without a journal of this vault, a file that is exactly the empty vault is
-// deleted (the next add makes a new one). Also removes the unfinished new
+// deleted (the next add makes a new one). Journals of both kinds parked
+// beside their fixed names (JournalParking.h) are looked at too: one of this
+// vault is used and removed as the fixed-name one would be, any other stays
+// parked. Also removes the unfinished new
 // vault that a stopped first add leaves beside the vault. Returns 1 when the
 // vault was repaired (or needed nothing), 0 when it was left as it is.
 int RecoverVault(const std::string& vaultPath, const std::string& journalPath);

@@ -366,16 +366,21 @@ TEST_F(CliTest, JournalOfAnotherVaultIsNeverApplied) {
     ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
     const std::string journal = ReadAll(m_journal);
 
-    // A healthy vault: add refuses to overwrite the other vault's journal.
+    // A healthy vault: add parks the other vault's journal beside its name
+    // and goes on.
     MakeVault(m_vault, {{"mine.txt", "mine, and longer than the other"}}, Path("j2.tmp"));
     WriteAll(Path("new.txt"), "new");
     ToolRun add = Add({Path("new.txt")});
-    EXPECT_EQ(add.rc, 1);
+    EXPECT_EQ(add.rc, 0) << add.err;
     EXPECT_NE(add.err.find("another vault"), std::string::npos) << add.err;
-    EXPECT_EQ(ReadAll(m_journal), journal);
-    EXPECT_EQ(VaultNames(m_vault), std::vector<std::string>{"mine.txt"});
+    EXPECT_NE(add.err.find("parked as " + m_journal + ".1"), std::string::npos) << add.err;
+    EXPECT_FALSE(fileio::Exists(m_journal));
+    EXPECT_EQ(ReadAll(m_journal + ".1"), journal);
+    EXPECT_EQ(VaultNames(m_vault), (std::vector<std::string>{"mine.txt", "new.txt"}));
 
-    // A damaged vault: recover does not write the other vault's tail into it.
+    // The journal back at its name: a damaged vault's recover does not write
+    // the other vault's tail into it, nor does it park it.
+    ASSERT_TRUE(fileio::Rename(m_journal + ".1", m_journal));
     CFile f;
     ASSERT_TRUE(f.Open(m_vault, CFile::Mode::ReadWriteExisting));
     uint64_t size = 0;
@@ -386,9 +391,13 @@ TEST_F(CliTest, JournalOfAnotherVaultIsNeverApplied) {
     EXPECT_EQ(ReadAll(m_vault), damaged);
     EXPECT_EQ(ReadAll(m_journal), journal);
 
-    // Its own vault takes it.
+    // Its own vault takes it, from its name or parked.
     LoseDirectoryTail(other, m_journal);
-    EXPECT_EQ(RunTool({"recover", other, "--journal", m_journal}).rc, 0);
+    ASSERT_TRUE(fileio::Rename(m_journal, m_journal + ".1"));
+    ToolRun r = RunTool({"recover", other, "--journal", m_journal});
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("recovered"), std::string::npos) << r.out;
+    EXPECT_FALSE(fileio::Exists(m_journal + ".1"));
     EXPECT_EQ(VaultNames(other), (std::vector<std::string>{"o1.txt", "o2.txt"}));
 }
 
@@ -448,4 +457,31 @@ TEST_F(CliTest, StoppedDeleteIsFinishedByRecover) {
     EXPECT_EQ(VaultNames(m_vault), (std::vector<std::string>{"f1", "f2", "f3", "f4", "f5"}));
     EXPECT_EQ(RunTool({"cat", m_vault, "f5"}).out, entries[5].second);
     EXPECT_FALSE(fileio::Exists(Path("qv0327711.del")));
+}
+
+TEST_F(CliTest, DeleteParksAnotherVaultsStoppedDeleteAndItsRecoverFinishesIt) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (int i = 0; i < 6; ++i) entries.push_back({"f" + std::to_string(i), std::string(3000 + i, 'a' + i)});
+    const std::string other = Path("other.vfo");
+    MakeVault(other, entries, m_journal);
+    {
+        hbtest::FaultModel stop(4, false);  // inside the rewrite, past the journal's creation
+        EXPECT_THROW(RunTool({"delete", "--journal", m_journal, other, "f0"}), hbtest::ProcessStopped);
+    }
+    const std::string journal = ReadAll(Path("qv0327711.del"));
+    ASSERT_FALSE(journal.empty());
+
+    MakeVault(m_vault, {{"mine.txt", "mine"}, {"gone.txt", "gone"}}, m_journal);
+    ToolRun run = RunTool({"delete", "--journal", m_journal, m_vault, "gone.txt"});
+    EXPECT_EQ(run.rc, 0) << run.err;
+    EXPECT_NE(run.err.find("parked as " + Path("qv0327711.del.1")), std::string::npos) << run.err;
+    EXPECT_EQ(VaultNames(m_vault), std::vector<std::string>{"mine.txt"});
+    EXPECT_EQ(ReadAll(Path("qv0327711.del.1")), journal);
+    EXPECT_FALSE(fileio::Exists(Path("qv0327711.del")));
+
+    run = RunTool({"recover", "--journal", m_journal, other});
+    EXPECT_EQ(run.rc, 0) << run.err;
+    EXPECT_EQ(VaultNames(other), (std::vector<std::string>{"f1", "f2", "f3", "f4", "f5"}));
+    EXPECT_EQ(RunTool({"cat", other, "f5"}).out, entries[5].second);
+    EXPECT_FALSE(fileio::Exists(Path("qv0327711.del.1")));
 }
