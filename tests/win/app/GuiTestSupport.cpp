@@ -29,7 +29,10 @@ BOOL CALLBACK FindProc(HWND hwnd, LPARAM lp) {
   auto* d = reinterpret_cast<FindData*>(lp);
   char cls[128] = {0}, title[256] = {0};
   GetClassNameA(hwnd, cls, sizeof(cls));
-  GetWindowTextA(hwnd, title, sizeof(title));
+  // Reading the title of another thread's window sends it a message: only
+  // when the title is asked for, so a caller on another thread cannot wait
+  // on a UI thread that is itself waiting for that caller.
+  if (d->title) GetWindowTextA(hwnd, title, sizeof(title));
   if ((!d->cls || lstrcmpA(cls, d->cls) == 0) && (!d->title || lstrcmpA(title, d->title) == 0)) {
     d->found = hwnd;
     return FALSE;

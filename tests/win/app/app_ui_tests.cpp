@@ -407,7 +407,15 @@ TEST_F(MainFrameTest, RemovalDuringAModalDialogWaitsForItAndNeverOpensASecondLog
   });
   view->OnCmdMsg(ID_LOGIN);
   done = true;
-  helper.join();
+  // The helper may still be talking to this thread's windows: keep them
+  // answering until it has finished.
+  std::atomic<bool> finished{false};
+  std::thread joiner([&] {
+    helper.join();
+    finished = true;
+  });
+  EXPECT_TRUE(WaitFor([&] { return finished.load(); }, 60000));
+  joiner.join();
   EXPECT_EQ(1, dialogs.load());
   EXPECT_FALSE(view->IsLoggedIn());
   EXPECT_FALSE(m_frame->IsRemovalPending());
