@@ -151,5 +151,12 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
       m_pListView->OnCmdMsg(ID_LOGIN);
     return TRUE;
   }
+  if (msg == WM_CLOSE && m_pListView && m_pListView->IsBusy()) {
+    // The view is inside an operation that pumps messages: the window may
+    // go only once the operation has returned.
+    HWND self = m_hWnd;
+    m_pListView->RunWhenIdle([self] { ::PostMessageA(self, WM_CLOSE, 0, 0); });
+    return 0;
+  }
   return CFrameWnd::WindowProc(msg, wp, lp);
 }

@@ -1,3 +1,7 @@
+// The folder view: set-up, timers, login, rows, sorting, drawing, browsing
+// commands, the toolbar, context menus and the vault binding services.  New
+// folders, deletes and the busy guard of long operations have files of their
+// own (ViewNewFolder.cpp, ViewDelete.cpp, ViewLongOperation.cpp).
 #include "browser/RovErarodView.h"
 
 #include <shellapi.h>
@@ -9,6 +13,7 @@
 
 #include "app/MainFrm.h"
 #include "app/RovErarodApp.h"
+#include "browser/ViewMessages.h"
 #include "device/DiskLoginDlg.h"
 #include "document/VaultRecovery.h"
 #include "framework/MessageBox.h"
@@ -18,29 +23,11 @@
 
 namespace {
 
-// Posted to the view: the name edit of a new folder row has ended.
-const UINT WM_HB_NEW_FOLDER_DONE = WM_APP + 1;
-// Posted to the view: the selection changed, refresh the toolbar once.
-const UINT WM_HB_SELECTION_CHANGED = WM_APP + 2;
-
 const char kVaultFile[] = "\\diviz\\vfnest.vfo";
 
 CRovErarodApp* App() { return static_cast<CRovErarodApp*>(HbGetApp()); }
 
 bool IsLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
-
-// Keeps the windows painting while the vault writer works.
-void PumpMessages() {
-  MSG msg;
-  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      ::PostQuitMessage(static_cast<int>(msg.wParam));
-      break;
-    }
-    ::TranslateMessage(&msg);
-    ::DispatchMessageA(&msg);
-  }
-}
 
 // The last component of a stored or shown path (trailing separator dropped).
 std::string LastComponent(const std::string& path) {
@@ -73,6 +60,10 @@ CRovErarodView::CRovErarodView(CRovErarodDoc* doc) : m_pDoc(doc) {
   OnCommand(ID_NEW_FOLDER, [this] { OnNewFolder(); });
   OnUpdate(ID_NEW_FOLDER, [this](CCmdUI& ui) {
     ui.Enable(m_bLoggedIn && m_hWnd && GetSelectedCount() == 0);
+  });
+  OnCommand(ID_DELETE_FILE, [this] { OnDelete(); });
+  OnUpdate(ID_DELETE_FILE, [this](CCmdUI& ui) {
+    ui.Enable(m_bLoggedIn && m_hWnd && GetSelectedCount() > 0);
   });
   OnCommand(ID_SELECT_ALL, [this] { OnSelectAll(); });
   OnUpdate(ID_SELECT_ALL, [this](CCmdUI& ui) { ui.Enable(m_bLoggedIn); });
@@ -118,7 +109,7 @@ void CRovErarodView::OnInitialUpdate() {
   m_texts.folder = LoadResString(IDS_FOLDER);
   m_texts.freeSpace = LoadResString(IDS_FREE_SPACE);
   SetVaultHooks();
-  SetVaultMessagePump(&PumpMessages);
+  SetVaultMessagePump(&HbPumpMessages);
 
   const std::string& disk = App()->m_strDisk;
   if (disk.empty()) {
@@ -140,17 +131,6 @@ void CRovErarodView::OnInitialUpdate() {
   ShowClock();
   SetTimer(kLoadTimer, kTimerMs);
   SetTimer(kWatchTimer, kTimerMs);
-}
-
-void CRovErarodView::SetVaultHooks() {
-  VaultHooks hooks;
-  hooks.isWriteProtected = [this] { return DeviceWriteProtect(true, 0) != 0; };
-  hooks.setWriteProtected = [this](bool on) { DeviceWriteProtect(false, on ? 1 : 0); };
-  hooks.flush = [this] { FlushDevice(); };
-  hooks.sourceNotOpened = [this](const std::string& source) {
-    ShowMessage(source, IDS_ERROR_CAPTION, IDS_CANNOT_OPEN, MB_ICONHAND, true);
-  };
-  m_model.SetHooks(std::move(hooks));
 }
 
 void CRovErarodView::SetUpList() {
@@ -212,7 +192,7 @@ void CRovErarodView::OnWatchTimer() {
     RebuildRows();
     UpdateToolbar();
   }
-  if (m_bResortPending && m_nNewFolderRow < 0) {
+  if (m_bResortPending && !m_bNewFolderPending) {
     m_bResortPending = false;
     SortRows();
     UpdateToolbar();
@@ -300,7 +280,7 @@ void CRovErarodView::Logout() {
 void CRovErarodView::ClearRows() {
   DeleteAllItems();  // also forgets the selection
   m_rows.clear();
-  m_nNewFolderRow = -1;
+  m_bNewFolderPending = false;
 }
 
 void CRovErarodView::SyncItemCount() {
@@ -466,7 +446,8 @@ void CRovErarodView::SetSortArrow(int column, bool show) {
 }
 
 void CRovErarodView::OnColumnClick(int column) {
-  if (!m_bLoggedIn || column < 0 || column > 4) return;
+  // A new folder's row stays where its name is being edited.
+  if (!m_bLoggedIn || m_bNewFolderPending || column < 0 || column > 4) return;
   m_order.ascending = !(column == m_order.column && m_order.ascending);
   SetSortArrow(m_order.column, false);
   m_order.column = column;
@@ -590,60 +571,6 @@ int CRovErarodView::CollectSelection() {
   return count;
 }
 
-void CRovErarodView::OnNewFolder() {
-  if (!m_bLoggedIn || m_nNewFolderRow >= 0 || GetSelectedCount() > 0) return;
-  ModifyStyle(0, LVS_EDITLABELS);
-  m_rows.push_back(ListRow());  // empty name, image 0, no entry yet
-  int row = static_cast<int>(m_rows.size()) - 1;
-  SyncItemCount();
-  m_nNewFolderRow = row;
-  m_bNewFolderNamed = false;
-  m_strNewFolderName.clear();
-  ::SetFocus(m_hWnd);
-  SendMessage(LVM_ENSUREVISIBLE, row, FALSE);
-  SendMessage(LVM_EDITLABELA, row);
-}
-
-void CRovErarodView::OnEndLabelEdit(const char* text) {
-  ModifyStyle(LVS_EDITLABELS, 0);
-  if (m_nNewFolderRow < 0) return;
-  m_bNewFolderNamed = text != nullptr;
-  m_strNewFolderName = text ? text : "";
-  // The list still works on the edit: finish once the notification is over.
-  PostMessage(WM_HB_NEW_FOLDER_DONE);
-}
-
-void CRovErarodView::FinishNewFolder() {
-  int row = m_nNewFolderRow;
-  if (row < 0) return;
-  bool accepted = false;
-  if (m_bNewFolderNamed) {
-    CreateFolderChain(m_model.VaultPath(), false);
-    VaultEntry* created = nullptr;
-    int r = m_model.CreateNewFolder(m_strNewFolderName, &created);
-    if (r == 1) {
-      accepted = true;
-      ListRow& r = m_rows[static_cast<size_t>(row)];
-      r.cells[0] = m_strNewFolderName;
-      if (created) {
-        r.cells[3] = m_texts.folder;
-        r.cells[4] = DateCell(created->modified);
-        r.entry = created;
-      }
-      SendMessage(LVM_REDRAWITEMS, row, row);
-      m_bResortPending = true;
-    }
-  }
-  m_nNewFolderRow = -1;
-  if (!accepted) {
-    ShowMessage(std::string(), IDS_ERROR_CAPTION, IDS_FOLDER_EXISTS, MB_ICONHAND, false);
-    SendMessage(LVM_DELETEITEM, row);
-    if (static_cast<size_t>(row) < m_rows.size()) m_rows.erase(m_rows.begin() + row);
-    SyncItemCount();
-  }
-  UpdateToolbar();
-}
-
 void CRovErarodView::UpdateToolbar() {
   if (!m_pFrame || !m_pFrame->GetToolBar().m_hWnd) return;
   CToolBar& tb = m_pFrame->GetToolBar();
@@ -762,6 +689,7 @@ void CRovErarodView::RecoverVault() {
 bool CRovErarodView::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT* result) {
   if (msg != WM_NOTIFY) return false;
   auto* hdr = reinterpret_cast<NMHDR*>(lp);
+  if (FilterNotifyWhileBusy(hdr->code, result)) return true;
   switch (hdr->code) {
     case LVN_COLUMNCLICK:
       OnColumnClick(reinterpret_cast<NMLISTVIEW*>(lp)->iSubItem);
@@ -839,6 +767,8 @@ bool CRovErarodView::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT* result) {
 }
 
 LRESULT CRovErarodView::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+  LRESULT filtered = 0;
+  if (FilterWhileBusy(msg, wp, lp, &filtered)) return filtered;
   switch (msg) {
     case WM_TIMER:
       if (wp == kLoadTimer) {

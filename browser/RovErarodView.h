@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 
 class CRovErarodDoc;
 class CMainFrame;
+class CProgressDlg;
 
 class CRovErarodView : public CListCtrl {
 public:
@@ -77,6 +79,45 @@ public:
   // items that apply); menu keeps it alive.  Null while logged out.
   HMENU PrepareContextMenu(CMenu* menu) const;
 
+  // --- Delete (ViewDelete.cpp).
+  // The Delete command: asks, then removes the selected rows' entries from
+  // the vault with the progress dialog up, rebuilds the rows.
+  void OnDelete();
+  // Empties the clipboard when it holds this view's data object (a cut or
+  // copy of this view put it there).
+  void ReleaseClipboardObject();
+  bool OwnsClipboardObject() const;
+
+  // --- Long operations (ViewLongOperation.cpp).
+  // While a long operation pumps messages the view is busy: every command
+  // is greyed and refused, navigation, sorting, the context menu and the
+  // watch timer's work wait, and what must not be lost (closing the window,
+  // the logout after the disk was pulled, the end of a new folder's name
+  // edit) is deferred until the view is idle again.  Scopes nest.
+  class CBusyScope {
+  public:
+    explicit CBusyScope(CRovErarodView& view);
+    ~CBusyScope();
+    CBusyScope(const CBusyScope&) = delete;
+    CBusyScope& operator=(const CBusyScope&) = delete;
+
+  private:
+    CRovErarodView& m_view;
+  };
+  bool IsBusy() const { return m_nBusy > 0; }
+  // Runs action now when the view is idle; otherwise once the last busy
+  // scope has ended (from a posted message, never inside the operation).
+  void RunWhenIdle(std::function<void()> action);
+  size_t GetDeferredCount() const { return m_deferred.size(); }
+  bool OnCmdMsg(UINT id) override;
+  bool OnUpdateCmdUI(CCmdUI& ui) override;
+  // A progress text of the running operation (see CProgressDlg::SetText);
+  // ignored while there is no progress dialog.
+  void ProgressText(const std::string& path, UINT messageId, const std::string& secondPath);
+  CProgressDlg* GetProgressDialog() const { return m_pProgress; }
+  // The cancel flag the progress dialog raises.
+  int GetCancelFlag() const { return m_nCancel; }
+
   // --- Vault binding services.
   // Creates every directory along path (see the .cpp for the rules).
   static void CreateFolderChain(const std::string& path, bool includeLast);
@@ -121,7 +162,8 @@ private:
   struct ListRow {
     std::string cells[5];
     int image = 0;
-    VaultEntry* entry = nullptr;  // null only for the new-folder row
+    VaultEntry* entry = nullptr;  // null for the new-folder row (and during a delete)
+    bool newFolder = false;       // the row of a New Folder command not yet finished
   };
 
   struct IconRecord {
@@ -145,7 +187,18 @@ private:
   void OnContextMenu(POINT screen);
   void OnEndLabelEdit(const char* text);
   void FinishNewFolder();
+  // The row the New Folder command added (-1: none); rows move when they
+  // are sorted or rebuilt, so it is looked up each time.
+  int FindNewFolderRow() const;
+  void RemoveRow(int row);
   void SetVaultHooks();
+  // Busy-time handling of a window message or a list notification; true
+  // when it was dealt with here (ViewLongOperation.cpp).
+  bool FilterWhileBusy(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
+  bool FilterNotifyWhileBusy(UINT code, LRESULT* result);
+  void RunDeferred();
+  // Lets the rows forget their entries before an operation frees some.
+  void DetachRowEntries();
   std::string DateCell(FileTime utc) const;
   bool SelectDeviceDrive();
 
@@ -169,10 +222,16 @@ private:
   std::string m_strTempFolder;
   std::vector<std::string> m_selection;
 
-  // The row the New Folder command added, while its name is edited and
-  // until the edit's end has been handled.
-  int m_nNewFolderRow = -1;
+  // A New Folder row exists: from the command until its edit's end has
+  // been handled.
+  bool m_bNewFolderPending = false;
   bool m_bNewFolderNamed = false;
   std::string m_strNewFolderName;
   bool m_bToolbarUpdatePosted = false;
+
+  int m_nBusy = 0;
+  std::vector<std::function<void()>> m_deferred;
+  bool m_bDeferredPosted = false;
+  CProgressDlg* m_pProgress = nullptr;
+  int m_nCancel = 0;
 };

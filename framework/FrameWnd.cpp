@@ -41,9 +41,16 @@ void CFrameWnd::RouteUpdate(CCmdUI& ui) {
 
 bool CFrameWnd::PreTranslateMessage(MSG* msg) {
   if (m_hAccel && msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST &&
-      (msg->hwnd == m_hWnd || ::IsChild(m_hWnd, msg->hwnd)))
+      (msg->hwnd == m_hWnd || ::IsChild(m_hWnd, msg->hwnd)) && !IsEditControl(msg->hwnd))
     return ::TranslateAcceleratorA(m_hWnd, m_hAccel, msg) != 0;
   return false;
+}
+
+bool CFrameWnd::IsEditControl(HWND hwnd) {
+  // Delete, Ctrl+C, Ctrl+V and the rest belong to an edit that has the
+  // focus (a list label being edited, for one), not to the frame's commands.
+  char cls[16] = {0};
+  return hwnd && ::GetClassNameA(hwnd, cls, sizeof(cls)) > 0 && ::lstrcmpiA(cls, "Edit") == 0;
 }
 
 void CFrameWnd::OnIdleUpdate() {

@@ -19,8 +19,10 @@ public:
   // handles is disabled.
   void RouteUpdate(CCmdUI& ui);
 
-  // Accelerators of the frame; true when the message was translated.
+  // Accelerators of the frame; true when the message was translated.  Keys
+  // sent to an edit control are left to it.
   virtual bool PreTranslateMessage(MSG* msg);
+  static bool IsEditControl(HWND hwnd);
   // Brings toolbar buttons and status indicators up to date.
   virtual void OnIdleUpdate();
   // Lays out toolbar, status bar and view in the client area.

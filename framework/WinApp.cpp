@@ -50,6 +50,20 @@ bool CWinApp::OnIdle(long count) {
   return false;
 }
 
+void HbPumpMessages() {
+  MSG msg;
+  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    CWinApp* app = HbGetApp();
+    if (app && app->PreTranslateMessage(&msg)) continue;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageA(&msg);
+  }
+}
+
 int CWinApp::Run() {
   MSG msg{};
   long idleCount = 0;

@@ -50,3 +50,9 @@ private:
 
 // The one application object, or null before it was constructed.
 CWinApp* HbGetApp();
+
+// Dispatches every message waiting in this thread's queue the way the main
+// loop does (accelerators and the keys of modeless dialogs included), so that
+// windows paint and buttons work while a long operation runs on this thread.
+// A WM_QUIT met on the way is posted again and ends the pumping.
+void HbPumpMessages();

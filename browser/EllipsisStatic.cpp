@@ -1,0 +1,106 @@
+// CEllipsisStatic: painting of the one-line label with its own font and
+// colours.
+#include "browser/EllipsisStatic.h"
+
+#include <vector>
+
+CEllipsisStatic::CEllipsisStatic(UINT drawFormat)
+    : m_clrText(::GetSysColor(COLOR_WINDOWTEXT)),
+      m_clrBack(::GetSysColor(COLOR_BTNFACE)),
+      m_nDrawFormat(drawFormat) {
+  NONCLIENTMETRICSA metrics{};
+  metrics.cbSize = sizeof(metrics);
+  if (::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+    LOGFONTA lf = metrics.lfMenuFont;
+    lf.lfHeight = -12;  // 12-pixel characters
+    m_font.Reset(::CreateFontIndirectA(&lf));
+  }
+}
+
+bool CEllipsisStatic::SubclassDlgItem(HWND dialog, int id) {
+  HWND control = ::GetDlgItem(dialog, id);
+  return control && SubclassWindow(control);
+}
+
+void CEllipsisStatic::SetText(const std::string& text) const {
+  SetWindowText(text);  // repaints: see WM_SETTEXT below
+}
+
+void CEllipsisStatic::SetTextColor(COLORREF colour) {
+  m_clrText = colour;
+  if (m_hWnd) Invalidate();
+}
+
+void CEllipsisStatic::SetBackgroundColor(COLORREF colour) {
+  m_clrBack = colour;
+  if (m_hWnd) Invalidate();
+}
+
+void CEllipsisStatic::SetPathEllipsis(int option) {
+  m_nPathEllipsis = option;
+  if (m_hWnd) Invalidate();
+}
+
+void CEllipsisStatic::SetDrawFormat(UINT format) {
+  m_nDrawFormat = format;
+  if (m_hWnd) Invalidate();
+}
+
+UINT CEllipsisStatic::GetEffectiveFormat() const {
+  return m_nDrawFormat | (m_nPathEllipsis == 1 ? DT_PATH_ELLIPSIS : DT_END_ELLIPSIS);
+}
+
+std::string CEllipsisStatic::GetShownText() const {
+  std::string text = GetWindowText();
+  if (!m_hWnd) return text;
+  // DrawText writes the shortened text back (up to four more characters).
+  std::vector<char> buffer(text.begin(), text.end());
+  buffer.resize(text.size() + 8, '\0');
+  HDC screen = ::GetDC(m_hWnd);
+  HDC dc = ::CreateCompatibleDC(screen);
+  HGDIOBJ old = m_font.IsValid() ? ::SelectObject(dc, m_font.Get()) : nullptr;
+  RECT rc = GetClientRect();
+  ::DrawTextA(dc, buffer.data(), -1, &rc, GetEffectiveFormat() | DT_MODIFYSTRING);
+  if (old) ::SelectObject(dc, old);
+  ::DeleteDC(dc);
+  ::ReleaseDC(m_hWnd, screen);
+  return std::string(buffer.data());
+}
+
+void CEllipsisStatic::Paint() {
+  PAINTSTRUCT ps;
+  HDC dc = ::BeginPaint(m_hWnd, &ps);
+  if (!dc) return;
+  RECT rc = GetClientRect();
+  std::string text = GetWindowText();
+  COLORREF oldColour = ::SetTextColor(dc, m_clrText);
+  int oldMode = ::SetBkMode(dc, TRANSPARENT);
+  HGDIOBJ oldFont = m_font.IsValid() ? ::SelectObject(dc, m_font.Get()) : nullptr;
+  ::DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &rc, GetEffectiveFormat());
+  if (oldFont) ::SelectObject(dc, oldFont);
+  ::SetBkMode(dc, oldMode);
+  ::SetTextColor(dc, oldColour);
+  ::EndPaint(m_hWnd, &ps);
+}
+
+LRESULT CEllipsisStatic::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_PAINT:
+      Paint();
+      return 0;
+    case WM_ERASEBKGND: {
+      RECT rc = GetClientRect();
+      HBRUSH brush = ::CreateSolidBrush(m_clrBack);
+      ::FillRect(reinterpret_cast<HDC>(wp), &rc, brush);
+      ::DeleteObject(brush);
+      return TRUE;
+    }
+    case WM_SETTEXT: {
+      LRESULT r = CWnd::WindowProc(msg, wp, lp);
+      ::InvalidateRect(m_hWnd, nullptr, TRUE);
+      return r;
+    }
+    default:
+      return CWnd::WindowProc(msg, wp, lp);
+  }
+}

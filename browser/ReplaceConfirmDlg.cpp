@@ -1,0 +1,55 @@
+// CReplaceConfirmDlg: the modal replace question and its four answers.
+#include "browser/ReplaceConfirmDlg.h"
+
+#include "document/VaultModel.h"
+#include "framework/WinApp.h"
+#include "resources/dlg_replace.h"
+
+CReplaceConfirmDlg::CReplaceConfirmDlg(HWND parent) : CDialog(IDD_REPLACE_CONFIRM, parent) {}
+
+void CReplaceConfirmDlg::SetName(const std::string& vaultPath) {
+  std::string path = ToBackslashes(vaultPath);
+  size_t after = 0;
+  for (const char* c = path.c_str(); *c;) {
+    if (*c == '\\') after = static_cast<size_t>(c - path.c_str()) + 1;
+    const char* next = ::CharNextA(c);
+    c = next > c ? next : c + 1;
+  }
+  m_strFileName = path.substr(after);
+}
+
+int CReplaceConfirmDlg::Run() {
+  m_nResult = kCancel;
+  DoModal();
+  return m_nResult;
+}
+
+BOOL CReplaceConfirmDlg::OnInitDialog() {
+  m_name.SubclassDlgItem(m_hWnd, IDC_REPLACE_NAME);
+  if (HFONT font = HbGetApp() ? HbGetApp()->GetDialogFont() : nullptr) {
+    for (int id : {IDC_REPLACE_TEXT1, IDC_REPLACE_TEXT2, IDC_REPLACE_NAME, IDOK, IDCANCEL,
+                   IDC_REPLACE_ALL, IDC_REPLACE_NO})
+      SetItemFont(id, font);
+    SetFont(font);
+  }
+  m_name.SetText("\"" + m_strFileName + "\"");
+  return TRUE;
+}
+
+bool CReplaceConfirmDlg::OnControlCommand(UINT id, UINT code, HWND) {
+  if (code != BN_CLICKED) return false;
+  if (id == IDC_REPLACE_NO) {
+    Close(kNo);
+    return true;
+  }
+  if (id == IDC_REPLACE_ALL) {
+    Close(kReplaceAll);
+    return true;
+  }
+  return false;
+}
+
+void CReplaceConfirmDlg::Close(int result) {
+  m_nResult = result;
+  EndDialog(result);
+}

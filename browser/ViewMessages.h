@@ -1,0 +1,11 @@
+// Messages the folder view posts to itself (shared by its source files).
+#pragma once
+
+#include <windows.h>
+
+// The name edit of a new folder row has ended.
+const UINT WM_HB_NEW_FOLDER_DONE = WM_APP + 1;
+// The selection changed: refresh the toolbar once.
+const UINT WM_HB_SELECTION_CHANGED = WM_APP + 2;
+// The last long operation has ended: run what waited for it.
+const UINT WM_HB_RUN_DEFERRED = WM_APP + 3;
