@@ -63,7 +63,7 @@ CRovErarodView::CRovErarodView(CRovErarodDoc* doc) : m_pDoc(doc) {
   });
   OnCommand(ID_DELETE_FILE, [this] { OnDelete(); });
   OnUpdate(ID_DELETE_FILE, [this](CCmdUI& ui) {
-    ui.Enable(m_bLoggedIn && m_hWnd && GetSelectedCount() > 0);
+    ui.Enable(m_bLoggedIn && m_hWnd && GetSelectedCount() > 0 && !m_bNewFolderPending);
   });
   OnCommand(ID_SELECT_ALL, [this] { OnSelectAll(); });
   OnUpdate(ID_SELECT_ALL, [this](CCmdUI& ui) { ui.Enable(m_bLoggedIn); });

@@ -6,7 +6,8 @@
 #include "resources/resource.h"
 
 void CRovErarodView::OnDelete() {
-  if (!m_bLoggedIn || IsBusy()) return;
+  // A new folder's row has no entry to delete yet.
+  if (!m_bLoggedIn || IsBusy() || m_bNewFolderPending) return;
   // From the question on: the rows, the marks and the window stay as they
   // are until the rows have been rebuilt.
   CBusyScope busy(*this);
