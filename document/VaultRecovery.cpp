@@ -1,6 +1,7 @@
 #include "document/VaultRecovery.h"
 
 #include "document/AddJournal.h"
+#include "document/VaultCompaction.h"
 
 #include <cstdint>
 #include <vector>
@@ -30,6 +31,7 @@ bool ReadWhole(CFile& file, std::vector<uint8_t>* out) {
 std::string AddJournalPath() { return fileio::TempFolder() + kAddJournalName; }
 
 int RecoverVault(const std::string& vaultPath, const std::string& journalPath) {
+    if (!RecoverDeleteBeside(vaultPath, journalPath)) return 0;  // a delete to finish first
     VaultHandle* reader = OpenVaultReader(vaultPath.c_str(), 0, kVaultSourcePath, nullptr);
     if (!reader) return 0;
     ZipEntryInfo info;

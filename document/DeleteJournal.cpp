@@ -1,0 +1,235 @@
+// The delete journal's file: encoding and checking of the plan, the two
+// alternating progress records and the step slot.
+#include "document/DeleteJournal.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "vault/format/VaultRecords.h"
+
+namespace deljournal {
+
+namespace {
+
+using vault::GetU32;
+using vault::PutU32;
+
+constexpr uint32_t kPlanMagic = 0x4A444248;   // "HBDJ"
+constexpr uint32_t kStateMagic = 0x53444248;  // "HBDS"
+constexpr uint32_t kVersion = 1;
+constexpr size_t kHeaderBytes = 64;
+constexpr size_t kMoveBytes = 24;
+constexpr size_t kStateBytes = 64;    // one place; the record uses the first 32
+constexpr size_t kStateRecord = 32;
+constexpr size_t kMaxMoves = 65536;
+
+uint64_t GetU64(const uint8_t* p) { return GetU32(p) | (uint64_t(GetU32(p + 4)) << 32); }
+void PutU64(uint8_t* p, uint64_t v) {
+    PutU32(p, static_cast<uint32_t>(v));
+    PutU32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
+uint32_t Crc(const uint8_t* data, size_t length) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    while (length > 0) {
+        const uInt n = static_cast<uInt>(length > 0x40000000 ? 0x40000000 : length);
+        crc = crc32(crc, data, n);
+        data += n;
+        length -= n;
+    }
+    return static_cast<uint32_t>(crc);
+}
+
+std::vector<uint8_t> EncodePlan(const Plan& plan) {
+    std::vector<uint8_t> out(kHeaderBytes + plan.moves.size() * kMoveBytes + plan.tail.size() + 4, 0);
+    uint8_t* p = out.data();
+    PutU32(p, kPlanMagic);
+    PutU32(p + 4, kVersion);
+    PutU64(p + 8, plan.oldSize);
+    PutU64(p + 16, plan.oldDirStart);
+    PutU32(p + 24, plan.oldTailCrc);
+    PutU32(p + 28, plan.oldEndCrc);
+    PutU64(p + 32, plan.newDirOffset);
+    PutU64(p + 40, plan.newSize);
+    PutU64(p + 48, plan.slotCapacity);
+    PutU32(p + 56, static_cast<uint32_t>(plan.moves.size()));
+    PutU32(p + 60, static_cast<uint32_t>(plan.tail.size()));
+    p += kHeaderBytes;
+    for (const Move& m : plan.moves) {
+        PutU64(p, m.src);
+        PutU64(p + 8, m.dst);
+        PutU64(p + 16, m.len);
+        p += kMoveBytes;
+    }
+    if (!plan.tail.empty()) std::memcpy(p, plan.tail.data(), plan.tail.size());
+    p += plan.tail.size();
+    PutU32(p, Crc(out.data(), out.size() - 4));
+    return out;
+}
+
+// The plan must describe moves down, inside the old data region, in order,
+// and a tail that ends the new file.
+bool PlanIsSound(const Plan& plan) {
+    if (plan.tail.size() < vault::kEndBlockSize || plan.tail.size() > kMaxTailBytes) return false;
+    if (plan.slotCapacity > kMaxSlotBytes) return false;
+    if (plan.newDirOffset + plan.tail.size() != plan.newSize || plan.newSize > plan.oldSize) return false;
+    if (plan.oldDirStart > plan.oldSize) return false;
+    uint64_t lastDst = 0;
+    for (const Move& m : plan.moves) {
+        if (m.len == 0 || m.dst >= m.src || m.dst < lastDst || m.src + m.len > plan.oldDirStart)
+            return false;
+        lastDst = m.dst + m.len;
+    }
+    return lastDst <= plan.newDirOffset;
+}
+
+std::vector<uint8_t> EncodeState(const Progress& s) {
+    std::vector<uint8_t> out(kStateBytes, 0);
+    uint8_t* p = out.data();
+    PutU32(p, kStateMagic);
+    PutU32(p + 4, s.sequence);
+    PutU32(p + 8, s.move);
+    PutU32(p + 12, s.slotLength);
+    PutU64(p + 16, s.done);
+    PutU32(p + 24, s.slotCrc);
+    PutU32(p + 28, Crc(p, 28));
+    return out;
+}
+
+bool DecodeState(const uint8_t* p, Progress* s) {
+    if (GetU32(p) != kStateMagic || GetU32(p + 28) != Crc(p, 28)) return false;
+    s->sequence = GetU32(p + 4);
+    s->move = GetU32(p + 8);
+    s->slotLength = GetU32(p + 12);
+    s->done = GetU64(p + 16);
+    s->slotCrc = GetU32(p + 24);
+    return true;
+}
+
+}  // namespace
+
+std::string DeleteJournalPathFor(const std::string& addJournalPath) {
+    size_t cut = addJournalPath.size();
+    while (cut > 0 && !fileio::IsSeparator(addJournalPath[cut - 1]) && addJournalPath[cut - 1] != ':')
+        --cut;
+    return addJournalPath.substr(0, cut) + kDeleteJournalName;
+}
+
+uint64_t PlanBytes(const Plan& plan) {
+    return kHeaderBytes + plan.moves.size() * kMoveBytes + plan.tail.size() + 4;
+}
+
+bool CJournal::Create(const std::string& path, const Plan& plan) {
+    m_file.Close();
+    if (plan.moves.size() > kMaxMoves || !PlanIsSound(plan)) return false;
+    m_plan = plan;
+    m_progress = Progress();
+    m_progress.sequence = 1;
+    const std::vector<uint8_t> encoded = EncodePlan(plan);
+    m_stateOffset = encoded.size();
+    const std::vector<uint8_t> state = EncodeState(m_progress);
+    // Written under a side name and renamed when complete: the rename is
+    // durable, so once the vault is touched the journal is there to stay.
+    const std::string fresh = path + ".new";
+    fileio::Remove(fresh);
+    CFile file;
+    bool ok = file.Open(fresh, CFile::Mode::CreateNew) && file.Write(encoded.data(), encoded.size()) &&
+              file.Write(state.data(), state.size()) && file.Flush();
+    file.Close();
+    if (ok) ok = fileio::Rename(fresh, path) && m_file.Open(path, CFile::Mode::ReadWriteExisting);
+    if (!ok) {
+        m_file.Close();
+        fileio::Remove(fresh);
+        fileio::Remove(path);
+    }
+    return ok;
+}
+
+bool CJournal::Load(const std::string& path, bool* uncommitted) {
+    *uncommitted = false;
+    m_file.Close();
+    if (!m_file.Open(path, CFile::Mode::ReadWriteExisting)) {
+        *uncommitted = fileio::Exists(path);
+        return false;
+    }
+    *uncommitted = true;
+    uint64_t size = 0;
+    uint8_t head[kHeaderBytes];
+    if (!m_file.Size(&size) || size > kMaxJournalBytes || size < kHeaderBytes ||
+        !m_file.ReadAt(0, head, sizeof head) || GetU32(head) != kPlanMagic || GetU32(head + 4) != kVersion)
+        return false;
+    const uint32_t moveCount = GetU32(head + 56);
+    const uint32_t tailSize = GetU32(head + 60);
+    if (moveCount > kMaxMoves || tailSize > kMaxTailBytes) return false;
+    const uint64_t planBytes = kHeaderBytes + uint64_t(moveCount) * kMoveBytes + tailSize + 4;
+    if (planBytes + kStateBytes > size) return false;
+    std::vector<uint8_t> bytes(static_cast<size_t>(planBytes));
+    if (!m_file.ReadAt(0, bytes.data(), bytes.size()) ||
+        GetU32(bytes.data() + planBytes - 4) != Crc(bytes.data(), bytes.size() - 4))
+        return false;
+    Plan plan;
+    plan.oldSize = GetU64(head + 8);
+    plan.oldDirStart = GetU64(head + 16);
+    plan.oldTailCrc = GetU32(head + 24);
+    plan.oldEndCrc = GetU32(head + 28);
+    plan.newDirOffset = GetU64(head + 32);
+    plan.newSize = GetU64(head + 40);
+    plan.slotCapacity = GetU64(head + 48);
+    const uint8_t* p = bytes.data() + kHeaderBytes;
+    for (uint32_t i = 0; i < moveCount; ++i, p += kMoveBytes)
+        plan.moves.push_back(Move{GetU64(p), GetU64(p + 8), GetU64(p + 16)});
+    plan.tail.assign(p, p + tailSize);
+    if (!PlanIsSound(plan)) return false;
+
+    // The later of the two progress records that is whole.
+    uint8_t states[2 * kStateBytes] = {};
+    const size_t have = static_cast<size_t>(std::min<uint64_t>(sizeof states, size - planBytes));
+    if (!m_file.ReadAt(planBytes, states, have)) return false;
+    Progress best;
+    bool found = false;
+    for (size_t i = 0; i < 2; ++i) {
+        Progress s;
+        if ((i + 1) * kStateBytes > have || !DecodeState(states + i * kStateBytes, &s)) continue;
+        if (!found || s.sequence > best.sequence) best = s;
+        found = true;
+    }
+    if (!found || best.move > plan.moves.size() || best.slotLength > plan.slotCapacity) return false;
+    if (best.move < plan.moves.size() && best.done + best.slotLength > plan.moves[best.move].len)
+        return false;
+    if (best.move == plan.moves.size() && (best.done != 0 || best.slotLength != 0)) return false;
+    m_plan = std::move(plan);
+    m_progress = best;
+    m_stateOffset = planBytes;
+    *uncommitted = false;
+    return true;
+}
+
+bool CJournal::SaveSlot(const uint8_t* data, size_t length) {
+    if (length > m_plan.slotCapacity) return false;
+    return m_file.Seek(m_stateOffset + 2 * kStateBytes) && m_file.Write(data, length) && m_file.Flush();
+}
+
+bool CJournal::ReadSlot(std::vector<uint8_t>* out, size_t length) {
+    out->resize(length);
+    return length == 0 || m_file.ReadAt(m_stateOffset + 2 * kStateBytes, out->data(), length);
+}
+
+bool CJournal::Record(uint32_t move, uint64_t done, uint32_t slotLength, uint32_t slotCrc) {
+    Progress next;
+    next.sequence = m_progress.sequence + 1;
+    next.move = move;
+    next.done = done;
+    next.slotLength = slotLength;
+    next.slotCrc = slotCrc;
+    const std::vector<uint8_t> state = EncodeState(next);
+    const uint64_t place = m_stateOffset + ((next.sequence + 1) % 2) * kStateBytes;
+    if (!m_file.Seek(place) || !m_file.Write(state.data(), state.size()) || !m_file.Flush()) return false;
+    m_progress = next;
+    return true;
+}
+
+uint32_t SlotCrc(const uint8_t* data, size_t length) { return Crc(data, length); }
+
+}  // namespace deljournal

@@ -1,0 +1,113 @@
+// The delete journal: what an in-place compaction of the vault is about to
+// do and how far it got, kept in the temporary folder beside the add journal
+// so that a stopped or power-cut delete can be finished by RecoverVault.
+//
+// File layout (all integers little-endian):
+//   plan     header, the moves, the new directory tail, CRC-32 of all of it
+//   states   two 64-byte progress records written in turn; the valid one
+//            with the higher sequence number counts
+//   slot     the bytes of the step in progress, when that step overwrites
+//            its own source (a move by a distance smaller than the step)
+// The plan and the first progress record are flushed before the vault is
+// written; a journal without them never touched its vault.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "vault/fileio/FileIo.h"
+
+namespace deljournal {
+
+// The delete journal's file name; it lies in the add journal's folder.
+constexpr const char kDeleteJournalName[] = "qv0327711.del";
+
+// Largest journal ever written, whatever the vault's size.
+constexpr uint64_t kMaxJournalBytes = 64ull * 1024 * 1024;
+// The new directory tail may take this much of it; a larger directory is
+// refused (a vault written by this system stays far below).
+constexpr uint64_t kMaxTailBytes = 24ull * 1024 * 1024;
+// Largest slot: what is left of the journal beside the plan's limit.
+constexpr uint64_t kMaxSlotBytes = 32ull * 1024 * 1024;
+
+// One region of kept entries that moves down: len bytes from src to dst.
+struct Move {
+    uint64_t src = 0;
+    uint64_t dst = 0;
+    uint64_t len = 0;
+};
+
+struct Plan {
+    // The vault before: its size, where its directory starts, and the CRC-32
+    // of everything from there to its end (directory and end record block).
+    uint64_t oldSize = 0;
+    uint64_t oldDirStart = 0;
+    uint32_t oldTailCrc = 0;
+    // CRC-32 of the old file's last 32 bytes (its end record block), which
+    // the new tail never reaches: a deleted entry frees at least 96 bytes.
+    uint32_t oldEndCrc = 0;
+    // The vault after: the new directory starts at newDirOffset and the file
+    // ends at newSize = newDirOffset + tail.size().
+    uint64_t newDirOffset = 0;
+    uint64_t newSize = 0;
+    uint64_t slotCapacity = 0;   // bytes reserved for the step slot
+    std::vector<Move> moves;     // in file order
+    std::vector<uint8_t> tail;   // enciphered central records + end block
+};
+
+// Progress: moves before `move` are complete, and so are the first `done`
+// bytes of that one. move == moves.size(): every move is complete and only
+// the new tail is left to write. slotLength > 0: the slot holds the final
+// bytes of [dst + done, dst + done + slotLength) of that move, which may be
+// half-written in the vault.
+struct Progress {
+    uint32_t sequence = 0;
+    uint32_t move = 0;
+    uint64_t done = 0;
+    uint32_t slotLength = 0;
+    uint32_t slotCrc = 0;
+};
+
+// Full path of the delete journal beside the add journal addJournalPath.
+std::string DeleteJournalPathFor(const std::string& addJournalPath);
+
+// CRC-32 of a step's bytes, as the progress record keeps it.
+uint32_t SlotCrc(const uint8_t* data, size_t length);
+
+// The plan's encoded size (without states and slot).
+uint64_t PlanBytes(const Plan& plan);
+
+// An open journal being written by a compaction (or by its recovery).
+class CJournal {
+public:
+    // Creates the journal (replacing any old one), writes the plan and the
+    // first progress record and flushes. False when any of it fails; the
+    // file is then removed again.
+    bool Create(const std::string& path, const Plan& plan);
+    // Opens an existing journal and reads plan and latest progress. False
+    // when the file is missing, or its plan or progress is not complete
+    // (then *uncommitted is set when the file exists at all).
+    bool Load(const std::string& path, bool* uncommitted);
+
+    const Plan& GetPlan() const { return m_plan; }
+    const Progress& GetProgress() const { return m_progress; }
+
+    // Saves a step's final bytes in the slot (flushed) before the progress
+    // record that points at them.
+    bool SaveSlot(const uint8_t* data, size_t length);
+    bool ReadSlot(std::vector<uint8_t>* out, size_t length);
+    // Writes the next progress record into the other state place, flushed.
+    bool Record(uint32_t move, uint64_t done, uint32_t slotLength, uint32_t slotCrc);
+
+    void Close() { m_file.Close(); }
+
+private:
+    CFile m_file;
+    Plan m_plan;
+    Progress m_progress;
+    uint64_t m_stateOffset = 0;
+};
+
+}  // namespace deljournal

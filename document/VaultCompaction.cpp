@@ -1,0 +1,221 @@
+// Planning and running a compaction: reading the directory, choosing the
+// records to go, working out the moves and the new directory tail, and
+// carrying them out under the delete journal.
+#include "document/VaultCompaction.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+
+#include "document/CompactionSteps.h"
+#include "vault/format/VaultRecords.h"
+#include "vault/format/VaultScan.h"
+
+namespace compaction {
+
+namespace {
+
+using namespace vault;
+
+struct DirRecord {
+    uint64_t position = 0;   // of the central record
+    uint64_t length = 0;     // 46 + n + m + k
+    CentralHeader header;
+    std::string name;
+    bool deleted = false;
+};
+
+uint32_t CrcOfRange(CFile& file, uint64_t from, uint64_t to, bool* ok) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    std::vector<uint8_t> buf(64 * 1024);
+    for (uint64_t x = from; x < to;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), to - x));
+        if (!file.ReadAt(x, buf.data(), n)) {
+            *ok = false;
+            return 0;
+        }
+        crc = crc32(crc, buf.data(), static_cast<uInt>(n));
+        x += n;
+    }
+    return static_cast<uint32_t>(crc);
+}
+
+// Reads every central record of the directory. NotAVault when the end record
+// is missing or a record cannot be read.
+Status ReadDirectory(CFile& file, DirectoryInfo* dir, std::vector<DirRecord>* records) {
+    if (LocateDirectory(file, dir) != VaultStatus::Ok) return Status::NotAVault;
+    CentralDirectoryWalker walker(&file, *dir);
+    VaultStatus st = walker.First();
+    while (st == VaultStatus::Ok) {
+        DirRecord r;
+        r.position = walker.Position();
+        r.length = walker.RecordLength();
+        r.header = walker.Record().header;
+        r.name = walker.Record().name;
+        records->push_back(std::move(r));
+        st = walker.Next();
+    }
+    return st == VaultStatus::EndOfList ? Status::Done : Status::NotAVault;
+}
+
+// Works out the moves and the new tail. The records must list their local
+// records in file order, each entry's data ending before the next entry
+// (as every add leaves them); otherwise the vault is not moved.
+Status MakePlan(CFile& file, const DirectoryInfo& dir, const std::vector<DirRecord>& records,
+                const Options& options, deljournal::Plan* plan, uint32_t* kept,
+                std::vector<std::pair<uint32_t, uint32_t>>* moved) {
+    if (dir.prefixBytes != 0) return Status::Refused;
+    uint64_t hole = UINT64_MAX;
+    for (const DirRecord& r : records)
+        if (r.deleted) hole = std::min<uint64_t>(hole, r.header.localOffset);
+    uint64_t previous = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        const uint64_t at = records[i].header.localOffset;
+        if ((i > 0 && at <= previous) || at >= dir.directoryStart) return Status::Refused;
+        previous = at;
+    }
+
+    plan->oldSize = dir.fileSize;
+    plan->oldDirStart = dir.directoryStart;
+    uint64_t cursor = hole;
+    uint32_t keptCount = 0;
+    uint64_t dirSize = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        const DirRecord& r = records[i];
+        if (r.deleted) continue;
+        ++keptCount;
+        std::vector<uint8_t> raw(static_cast<size_t>(r.length));
+        if (!file.ReadAt(r.position, raw.data(), raw.size())) return Status::NotAVault;
+        const uint64_t at = r.header.localOffset;
+        if (at > hole) {
+            LocalEntry local;
+            if (CheckLocalRecord(file, dir, r.header, &local) != VaultStatus::Ok) return Status::Refused;
+            uint64_t end = local.dataStart + r.header.compressedSize;
+            if (local.record.header.flags & kFlagDescriptor) end += kDescriptorSize;
+            const uint64_t limit = i + 1 < records.size() ? records[i + 1].header.localOffset
+                                                          : dir.directoryStart;
+            if (end > limit) return Status::Refused;
+            const uint64_t extent = end - at;
+            deljournal::Move* last = plan->moves.empty() ? nullptr : &plan->moves.back();
+            if (last && last->src + last->len == at && last->dst + last->len == cursor) {
+                last->len += extent;
+            } else {
+                plan->moves.push_back(deljournal::Move{at, cursor, extent});
+            }
+            // Only this record's offset changes: decipher, set it, encipher.
+            std::vector<uint8_t> plain(raw.size());
+            if (!DecipherRecord(raw.data(), plain.data(), plain.size())) return Status::NotAVault;
+            PutU32(plain.data() + 42, static_cast<uint32_t>(cursor));
+            moved->emplace_back(static_cast<uint32_t>(at), static_cast<uint32_t>(cursor));
+            if (!EncipherRecord(plain.data(), raw.data(), raw.size())) return Status::NotAVault;
+            cursor += extent;
+        }
+        plan->tail.insert(plan->tail.end(), raw.begin(), raw.end());
+        dirSize += raw.size();
+        if (plan->tail.size() > deljournal::kMaxTailBytes) return Status::Refused;
+    }
+    EndRecord end = dir.end;
+    end.entriesOnDisk = end.entriesTotal = static_cast<uint16_t>(keptCount);
+    end.directorySize = static_cast<uint32_t>(dirSize);
+    end.directoryOffset = static_cast<uint32_t>(cursor);
+    end.commentLength = 0;
+    const auto block = EncodeEndRecord(end);
+    plan->tail.insert(plan->tail.end(), block.begin(), block.end());
+    plan->newDirOffset = cursor;
+    plan->newSize = cursor + plan->tail.size();
+    if (plan->newSize + kEndBlockSize > plan->oldSize || plan->oldSize < kEndBlockSize) return Status::Refused;
+
+    const uint64_t room = deljournal::kMaxJournalBytes - deljournal::PlanBytes(*plan) - 4096;
+    plan->slotCapacity = std::min({options.slotBytes, deljournal::kMaxSlotBytes, room});
+    bool ok = true;
+    plan->oldTailCrc = CrcOfRange(file, plan->oldDirStart, plan->oldSize, &ok);
+    plan->oldEndCrc = CrcOfRange(file, plan->oldSize - kEndBlockSize, plan->oldSize, &ok);
+    *kept = keptCount;
+    return ok ? Status::Done : Status::NotAVault;
+}
+
+}  // namespace
+
+const char* StatusText(Status status) {
+    switch (status) {
+        case Status::Done: return "rewritten";
+        case Status::NothingMatched: return "no entry matched";
+        case Status::NotOpened: return "the vault cannot be opened";
+        case Status::NotAVault: return "the vault's directory cannot be read";
+        case Status::Refused: return "the vault's layout cannot be rewritten safely";
+        case Status::JournalFailed: return "the delete journal cannot be written";
+        case Status::WriteFailed: return "a write failed; the delete journal will finish the rewrite";
+    }
+    return "?";
+}
+
+bool ReadStoredNames(const std::string& vaultPath, std::vector<std::string>* names) {
+    names->clear();
+    CFile file;
+    if (!file.Open(vaultPath, CFile::Mode::Read)) return false;
+    DirectoryInfo dir;
+    std::vector<DirRecord> records;
+    if (ReadDirectory(file, &dir, &records) != Status::Done) return false;
+    for (DirRecord& r : records) names->push_back(std::move(r.name));
+    return true;
+}
+
+Outcome CompactVault(const std::string& vaultPath, const Selector& select, const Options& options) {
+    Outcome out;
+    // A rewrite of this vault that was stopped must be finished before its
+    // directory means anything.
+    if (!options.journalPath.empty() &&
+        RecoverDelete(vaultPath, options.journalPath, options) == RecoveryStatus::Failed) {
+        out.status = Status::WriteFailed;
+        return out;
+    }
+    CFile file;
+    if (!file.Open(vaultPath, CFile::Mode::ReadWriteExisting)) {
+        out.status = Status::NotOpened;
+        return out;
+    }
+    DirectoryInfo dir;
+    std::vector<DirRecord> records;
+    out.status = ReadDirectory(file, &dir, &records);
+    if (out.status != Status::Done) return out;
+    out.entriesBefore = out.entriesKept = static_cast<uint32_t>(records.size());
+    for (DirRecord& r : records) {
+        r.deleted = select(r.name);
+        if (r.deleted) out.deleted.push_back(r.name);
+    }
+    if (out.deleted.empty()) {
+        out.status = Status::NothingMatched;
+        return out;
+    }
+    deljournal::Plan plan;
+    uint32_t kept = 0;
+    out.status = MakePlan(file, dir, records, options, &plan, &kept, &out.moved);
+    if (out.status != Status::Done) {
+        out.deleted.clear();
+        out.moved.clear();
+        return out;
+    }
+    out.entriesKept = kept;
+
+    deljournal::CJournal journal;
+    const bool guarded = !options.journalPath.empty();
+    if (guarded && !journal.Create(options.journalPath, plan)) {
+        out.status = Status::JournalFailed;
+        out.entriesKept = out.entriesBefore;
+        out.deleted.clear();
+        out.moved.clear();
+        return out;
+    }
+    if (!RunMoves(file, guarded ? &journal : nullptr, plan, deljournal::Progress(), options,
+                  &out.bytesMoved) ||
+        !WriteTail(file, plan)) {
+        out.status = Status::WriteFailed;
+        return out;
+    }
+    file.Close();
+    journal.Close();
+    if (guarded) fileio::Remove(options.journalPath);
+    return out;
+}
+
+}  // namespace compaction

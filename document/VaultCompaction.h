@@ -1,0 +1,95 @@
+// In-place compaction of the vault: removes the entries whose central
+// records a selector picks by moving the entries behind them down over the
+// gap, writing the new central directory and end record block behind the
+// last entry and cutting the file there. Local records and entry data move
+// byte for byte; only central records whose offset changes are deciphered
+// and enciphered again. The vault's disk needs no space beyond the vault.
+//
+// Guarded by the delete journal (DeleteJournal.h): every step that could
+// leave the vault half-moved is recorded there after the vault's writes have
+// been flushed, so RecoverDelete can always finish a stopped rewrite.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "document/DeleteJournal.h"
+
+namespace compaction {
+
+enum class Status {
+    Done,           // the vault was rewritten
+    NothingMatched, // no central record was selected: the vault is untouched
+    NotOpened,      // the vault file could not be opened: untouched
+    NotAVault,      // no end record, or a directory that cannot be read: untouched
+    Refused,        // a layout that cannot be moved safely, or a directory too
+                    // large for the journal: untouched
+    JournalFailed,  // the journal could not be written: untouched
+    WriteFailed,    // the vault was being rewritten when a write failed; the
+                    // journal stays and RecoverDelete finishes the rewrite
+};
+
+const char* StatusText(Status status);
+
+struct Options {
+    // The delete journal. Empty: no guard at all (only for measuring what
+    // the guard costs; a stop then loses the vault).
+    std::string journalPath;
+    // Called between chunks so that the window keeps painting.
+    std::function<void()> pump;
+    // Bytes of a step whose own source it overwrites, saved in the journal
+    // first (at most deljournal::kMaxSlotBytes).
+    uint64_t slotBytes = deljournal::kMaxSlotBytes;
+    // A region that moves down by at least this much goes in steps as long
+    // as the distance without saving anything; shorter distances go through
+    // the journal's slot.
+    uint64_t directDistance = 8ull * 1024 * 1024;
+    // Size of one read or write of entry data.
+    size_t chunkBytes = 1024 * 1024;
+};
+
+struct Outcome {
+    Status status = Status::NotOpened;
+    uint32_t entriesBefore = 0;        // central records before
+    uint32_t entriesKept = 0;          // central records after (before, when untouched)
+    std::vector<std::string> deleted;  // stored names of the removed records
+    // Local record offsets that changed (old, new), once the rewrite is planned.
+    std::vector<std::pair<uint32_t, uint32_t>> moved;
+    uint64_t bytesMoved = 0;
+};
+
+// True for a stored name ("dir/a.txt", "dir/") whose record is to go.
+using Selector = std::function<bool(const std::string& storedName)>;
+
+// Removes every central record the selector picks, with its local record
+// and data. A delete journal of this vault left by an earlier stop is
+// finished first; one that belongs to another vault is replaced.
+Outcome CompactVault(const std::string& vaultPath, const Selector& select, const Options& options);
+
+// The stored names of the vault's central records in directory order. False
+// when the vault cannot be opened or its directory cannot be read.
+bool ReadStoredNames(const std::string& vaultPath, std::vector<std::string>* names);
+
+enum class RecoveryStatus {
+    NoJournal,    // nothing to do
+    Discarded,    // a journal whose rewrite never began was removed
+    Finished,     // the rewrite was completed (or had been), journal removed
+    NotThisVault, // the journal belongs to another vault (or is damaged): left alone
+    Failed,       // the journal is this vault's but finishing it failed: the
+                  // vault is half-moved and must not be used until it succeeds
+};
+
+// Brings a vault whose rewrite was stopped to its rewritten state.
+RecoveryStatus RecoverDelete(const std::string& vaultPath, const std::string& journalPath,
+                             const Options& options = Options());
+
+}  // namespace compaction
+
+// Runs RecoverDelete with the delete journal beside the add journal; false
+// only when this vault's rewrite could not be finished. Called by
+// RecoverVault before it looks at the add journal.
+bool RecoverDeleteBeside(const std::string& vaultPath, const std::string& addJournalPath);

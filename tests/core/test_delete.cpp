@@ -1,0 +1,283 @@
+// Deleting entries from a vault: what the compaction leaves (offsets, moved
+// bytes, names, the cut), when it must leave the vault alone, and the model's
+// DelZipFromFile with its shown deletion and Cancel.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "VaultTestUtil.h"
+#include "document/DeleteJournal.h"
+#include "document/VaultCompaction.h"
+#include "document/VaultModel.h"
+#include "document/VaultRecovery.h"
+#include "vault/format/VaultScan.h"
+
+using namespace hbtest;
+
+namespace {
+
+std::vector<TestEntry> SomeEntries() {
+    return {{"first.txt", MakeData(5000, 1, true)},   {"docs/", {}, true},
+            {"docs/a.txt", MakeData(3000, 2, true)},  {"docs/sub/b.bin", MakeData(2000, 3, false)},
+            {"docsx.txt", MakeData(1200, 4, true)},   {"Readme.txt", MakeData(700, 5, true)},
+            {"README.TXT", MakeData(900, 6, false)},  {"last.bin", MakeData(4000, 7, false)}};
+}
+
+std::vector<ListedEntry> Listed(const std::string& path) {
+    std::vector<ListedEntry> listed;
+    EXPECT_TRUE(ReadWholeVault(path, &listed));
+    return listed;
+}
+
+// Every entry of the vault is one of `entries`, in the same order, with its
+// data intact, and exactly the names in `gone` are missing.
+void ExpectVaultHoldsAllBut(const std::string& path, const std::vector<TestEntry>& entries,
+                            const std::vector<std::string>& gone) {
+    std::vector<TestEntry> expected;
+    for (const TestEntry& e : entries)
+        if (std::find(gone.begin(), gone.end(), e.name) == gone.end()) expected.push_back(e);
+    const std::vector<ListedEntry> listed = Listed(path);
+    ASSERT_EQ(listed.size(), expected.size());
+    for (size_t i = 0; i < listed.size(); ++i) {
+        EXPECT_EQ(listed[i].info.name, expected[i].name);
+        EXPECT_EQ(listed[i].result, kVaultOk) << expected[i].name;
+        EXPECT_EQ(listed[i].data, expected[i].data) << expected[i].name;
+    }
+}
+
+compaction::Outcome DeleteNames(const std::string& vault, const std::string& journal,
+                                const std::vector<std::string>& names) {
+    compaction::Options options;
+    options.journalPath = journal;
+    return compaction::CompactVault(
+        vault,
+        [&names](const std::string& n) {
+            for (const std::string& x : names)
+                if (UpperCaseName(x) == UpperCaseName(n)) return true;
+            return false;
+        },
+        options);
+}
+
+}  // namespace
+
+TEST(VaultCompaction, DeletingTheLastEntryMovesNothing) {
+    TempDir dir("del_last");
+    const auto entries = SomeEntries();
+    BuildVault(dir / "v.vfo", entries);
+    const Bytes before = ReadBytes(dir / "v.vfo");
+    const std::vector<ListedEntry> old = Listed(dir / "v.vfo");
+    const uint32_t lastOffset = old.back().info.localOffset;
+
+    const auto out = DeleteNames(dir / "v.vfo", dir / "d.jnl", {"last.bin"});
+    ASSERT_EQ(out.status, compaction::Status::Done);
+    EXPECT_EQ(out.bytesMoved, 0u);
+    EXPECT_TRUE(out.moved.empty());
+    EXPECT_EQ(out.entriesKept, entries.size() - 1);
+    EXPECT_FALSE(fileio::Exists(dir / "d.jnl"));
+
+    const Bytes after = ReadBytes(dir / "v.vfo");
+    ASSERT_GT(after.size(), lastOffset);
+    EXPECT_TRUE(std::equal(before.begin(), before.begin() + lastOffset, after.begin()));
+    EXPECT_EQ(EndOf(after).directoryOffset, lastOffset);
+    EXPECT_EQ(after.size(), lastOffset + EndOf(after).directorySize + vault::kEndBlockSize);
+    ExpectVaultHoldsAllBut(dir / "v.vfo", entries, {"last.bin"});
+}
+
+TEST(VaultCompaction, DeletingTheFirstEntryMovesEveryOtherOneDown) {
+    TempDir dir("del_first");
+    const auto entries = SomeEntries();
+    BuildVault(dir / "v.vfo", entries);
+    const Bytes before = ReadBytes(dir / "v.vfo");
+    const std::vector<ListedEntry> old = Listed(dir / "v.vfo");
+    const uint32_t gap = old[1].info.localOffset - old[0].info.localOffset;
+
+    const auto out = DeleteNames(dir / "v.vfo", dir / "d.jnl", {"FIRST.TXT"});
+    ASSERT_EQ(out.status, compaction::Status::Done);
+    EXPECT_EQ(out.moved.size(), entries.size() - 1);
+    const Bytes after = ReadBytes(dir / "v.vfo");
+    const std::vector<ListedEntry> now = Listed(dir / "v.vfo");
+    ASSERT_EQ(now.size(), old.size() - 1);
+    for (size_t i = 0; i < now.size(); ++i) {
+        // The central record names the new place, and the local record and
+        // data there are the old bytes.
+        EXPECT_EQ(now[i].info.localOffset, old[i + 1].info.localOffset - gap);
+        const uint32_t end = i + 2 < old.size() ? old[i + 2].info.localOffset : EndOf(before).directoryOffset;
+        EXPECT_TRUE(std::equal(before.begin() + old[i + 1].info.localOffset, before.begin() + end,
+                               after.begin() + now[i].info.localOffset))
+            << now[i].info.name;
+    }
+    EXPECT_EQ(after.size(), before.size() - gap - (EndOf(before).directorySize - EndOf(after).directorySize));
+    ExpectVaultHoldsAllBut(dir / "v.vfo", entries, {"first.txt"});
+}
+
+TEST(VaultCompaction, DeletingEverythingLeavesTheEndBlockAndRecoveryDropsIt) {
+    TempDir dir("del_all");
+    const auto entries = SomeEntries();
+    BuildVault(dir / "v.vfo", entries);
+    std::vector<std::string> all;
+    for (const auto& e : entries) all.push_back(e.name);
+    const auto out = DeleteNames(dir / "v.vfo", dir / "d.jnl", all);
+    ASSERT_EQ(out.status, compaction::Status::Done);
+    EXPECT_EQ(out.entriesKept, 0u);
+    const Bytes after = ReadBytes(dir / "v.vfo");
+    ASSERT_EQ(after.size(), vault::kEndBlockSize);
+    EXPECT_EQ(EndOf(after).entriesTotal, 0);
+    EXPECT_EQ(EndOf(after).directoryOffset, 0u);
+    RecoverVault(dir / "v.vfo", dir / "qv0327711.tmp");
+    EXPECT_FALSE(fileio::Exists(dir / "v.vfo"));
+}
+
+TEST(VaultCompaction, NamesDifferingOnlyInCaseBothGo) {
+    TempDir dir("del_case");
+    const auto entries = SomeEntries();
+    BuildVault(dir / "v.vfo", entries);
+    const auto out = DeleteNames(dir / "v.vfo", dir / "d.jnl", {"readme.txt"});
+    ASSERT_EQ(out.status, compaction::Status::Done);
+    EXPECT_EQ(out.deleted, (std::vector<std::string>{"Readme.txt", "README.TXT"}));
+    ExpectVaultHoldsAllBut(dir / "v.vfo", entries, {"Readme.txt", "README.TXT"});
+}
+
+TEST(VaultCompaction, UntouchedWhenNothingMatchesOrNoEndRecord) {
+    TempDir dir("del_none");
+    BuildVault(dir / "v.vfo", SomeEntries());
+    const Bytes before = ReadBytes(dir / "v.vfo");
+    auto out = DeleteNames(dir / "v.vfo", dir / "d.jnl", {"absent.txt", "docs"});
+    EXPECT_EQ(out.status, compaction::Status::NothingMatched);
+    EXPECT_EQ(out.entriesKept, SomeEntries().size());
+    EXPECT_EQ(ReadBytes(dir / "v.vfo"), before);
+
+    // Without its end record the file is not a vault to rewrite.
+    Bytes cut(before.begin(), before.end() - vault::kEndBlockSize);
+    ASSERT_TRUE(WriteBytes(dir / "v.vfo", cut));
+    out = DeleteNames(dir / "v.vfo", dir / "d.jnl", {"first.txt"});
+    EXPECT_EQ(out.status, compaction::Status::NotAVault);
+    EXPECT_EQ(ReadBytes(dir / "v.vfo"), cut);
+
+    out = DeleteNames(dir / "missing.vfo", dir / "d.jnl", {"first.txt"});
+    EXPECT_EQ(out.status, compaction::Status::NotOpened);
+    EXPECT_FALSE(fileio::Exists(dir / "d.jnl"));
+}
+
+// A central record whose name is longer than the program's own limit is
+// kept whole when it moves (the writer refuses such names, so the vault is
+// put together from the record codec).
+TEST(VaultCompaction, OverlongNameIsKeptWhole) {
+    TempDir dir("del_long");
+    const std::string longName = std::string(300, 'n') + ".txt";
+    const std::vector<std::pair<std::string, Bytes>> parts = {{"gone.txt", MakeData(100, 8, true)},
+                                                              {longName, MakeData(64, 9, true)}};
+    Bytes image, directory;
+    for (const auto& p : parts) {
+        vault::LocalRecord local;
+        local.header.method = vault::kMethodStored;
+        local.header.compressedSize = local.header.uncompressedSize = static_cast<uint32_t>(p.second.size());
+        local.name = p.first;
+        local.extra = vault::BuildLocalTimestamp(1, 1, 1);
+        vault::CentralRecord central;
+        central.header.method = vault::kMethodStored;
+        central.header.compressedSize = central.header.uncompressedSize = local.header.compressedSize;
+        central.header.localOffset = static_cast<uint32_t>(image.size());
+        central.name = p.first;
+        central.extra = vault::BuildCentralTimestamp(1);
+        Bytes rec;
+        ASSERT_EQ(vault::EncodeLocalRecord(local, &rec), vault::VaultStatus::Ok);
+        image.insert(image.end(), rec.begin(), rec.end());
+        image.insert(image.end(), p.second.begin(), p.second.end());
+        ASSERT_EQ(vault::EncodeCentralRecord(central, &rec), vault::VaultStatus::Ok);
+        directory.insert(directory.end(), rec.begin(), rec.end());
+    }
+    vault::EndRecord end;
+    end.entriesOnDisk = end.entriesTotal = 2;
+    end.directorySize = static_cast<uint32_t>(directory.size());
+    end.directoryOffset = static_cast<uint32_t>(image.size());
+    image.insert(image.end(), directory.begin(), directory.end());
+    const auto block = vault::EncodeEndRecord(end);
+    image.insert(image.end(), block.begin(), block.end());
+    ASSERT_TRUE(WriteBytes(dir / "v.vfo", image));
+
+    const auto out = DeleteNames(dir / "v.vfo", dir / "d.jnl", {"gone.txt"});
+    ASSERT_EQ(out.status, compaction::Status::Done);
+    std::vector<std::string> names;
+    ASSERT_TRUE(compaction::ReadStoredNames(dir / "v.vfo", &names));
+    EXPECT_EQ(names, std::vector<std::string>{longName});
+    const Bytes after = ReadBytes(dir / "v.vfo");
+    EXPECT_EQ(EndOf(after).entriesTotal, 1);
+    CFile f;
+    ASSERT_TRUE(f.Open(dir / "v.vfo", CFile::Mode::Read));
+    vault::LocalHeader h;
+    ASSERT_EQ(vault::ReadLocalHeader(f, 0, after.size(), &h), vault::VaultStatus::Ok);
+    EXPECT_EQ(h.nameLength, longName.size());
+}
+
+// ---------------------------------------------------------------------------
+// The model.
+
+namespace {
+
+struct ModelFixture {
+    TempDir dir{"del_model"};
+    CVaultModel model;
+    std::vector<std::string> shown;
+    std::vector<int> messages;
+    size_t cancelAfter = SIZE_MAX;   // the user presses Cancel after this many shown files
+
+    ModelFixture() {
+        BuildVault(dir / "v.vfo", SomeEntries());
+        model.SetVaultPath(dir / "v.vfo");
+        model.SetJournalPath(dir / kAddJournalName);
+        VaultHooks hooks;
+        hooks.progressText = [this](const std::string& path, int id, const std::string&) {
+            messages.push_back(id);
+            if (id == 26) shown.push_back(path);
+        };
+        hooks.cancelled = [this] { return shown.size() >= cancelAfter; };
+        model.SetHooks(hooks);
+        EXPECT_TRUE(model.LoadVaultList());
+    }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> out;
+        for (const auto& e : model.Entries()) out.push_back(e->path);
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST(VaultModelDelete, FolderGoesWithEverythingBelowAndTheListFollows) {
+    ModelFixture f;
+    f.model.MarkEntry("docs\\", kEntryFolder, "");
+    f.model.MarkEntry("first.txt", 0, "");
+    EXPECT_EQ(f.model.DelZipFromFile(true), 4);
+    EXPECT_EQ(f.shown, (std::vector<std::string>{"first.txt", "docs\\a.txt", "docs\\sub\\b.bin"}));
+    EXPECT_EQ(f.messages.back(), 27);
+    EXPECT_EQ(f.Names(), (std::vector<std::string>{"docsx.txt", "Readme.txt", "README.TXT", "last.bin"}));
+    ExpectVaultHoldsAllBut(f.dir / "v.vfo", SomeEntries(), {"first.txt", "docs/", "docs/a.txt", "docs/sub/b.bin"});
+    // The offsets in the list are those of the vault now.
+    const std::vector<ListedEntry> listed = Listed(f.dir / "v.vfo");
+    for (size_t i = 0; i < listed.size(); ++i)
+        EXPECT_EQ(f.model.Entries()[i]->localOffset, listed[i].info.localOffset);
+}
+
+TEST(VaultModelDelete, CancelSparesWhatWasNotShownAndTheFoldersAboveIt) {
+    ModelFixture f;
+    f.cancelAfter = 2;  // first.txt and docs/a.txt are shown, then Cancel
+    f.model.MarkEntry("first.txt", 0, "");
+    f.model.MarkEntry("docs\\", kEntryFolder, "");
+    f.model.MarkEntry("last.bin", 0, "");
+    EXPECT_EQ(f.model.DelZipFromFile(true), 6);
+    EXPECT_EQ(f.shown, (std::vector<std::string>{"first.txt", "docs\\a.txt"}));
+    // docs/sub/b.bin was not shown: it stays, and so does docs/ above it.
+    ExpectVaultHoldsAllBut(f.dir / "v.vfo", SomeEntries(), {"first.txt", "docs/a.txt"});
+    EXPECT_EQ(f.model.EntryCount(), 6u);
+}
+
+TEST(VaultModelDelete, ReplacementKeepsTheEntriesInTheList) {
+    ModelFixture f;
+    f.model.MarkEntry("docsx.txt", 0, "");
+    EXPECT_EQ(f.model.DelZipFromFile(false), 7);
+    EXPECT_TRUE(f.shown.empty());
+    EXPECT_EQ(f.model.EntryCount(), SomeEntries().size());
+    ExpectVaultHoldsAllBut(f.dir / "v.vfo", SomeEntries(), {"docsx.txt"});
+    EXPECT_FALSE(fileio::Exists(deljournal::DeleteJournalPathFor(f.dir / kAddJournalName)));
+}
