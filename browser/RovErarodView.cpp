@@ -67,6 +67,7 @@ CRovErarodView::CRovErarodView(CRovErarodDoc* doc) : m_pDoc(doc) {
   });
   OnCommand(ID_SELECT_ALL, [this] { OnSelectAll(); });
   OnUpdate(ID_SELECT_ALL, [this](CCmdUI& ui) { ui.Enable(m_bLoggedIn); });
+  RegisterTransferCommands();
 
   SetLeadByteTest(&IsLeadByte);
   m_order.compareText = [](const std::string& a, const std::string& b) {
@@ -115,9 +116,11 @@ void CRovErarodView::OnInitialUpdate() {
   if (disk.empty()) {
     m_model.SetVaultPath(std::string());
     m_bLoggedIn = false;
+    AcceptDrops(false);
     ::EnableWindow(m_hWnd, FALSE);
   } else {
     m_bLoggedIn = true;
+    AcceptDrops(true);
     BindVaultPath(disk);
     ShowFreeSpace();
   }
@@ -254,6 +257,7 @@ void CRovErarodView::LoginTo(const std::string& disk, const std::string& passwor
   App()->m_strPassword = password;
   BindVaultPath(disk);
   m_bLoggedIn = true;
+  AcceptDrops(true);
   RecoverVault();
   LoadVaultList();
   UpdateToolbar();
@@ -267,6 +271,7 @@ void CRovErarodView::Logout() {
   m_model.SetVaultPath(std::string());
   App()->m_strPassword.clear();
   m_bLoggedIn = false;
+  AcceptDrops(false);
   UpdateToolbar();
   SetStatusPane(1, std::string());
   ::EnableWindow(m_hWnd, FALSE);
@@ -768,7 +773,8 @@ bool CRovErarodView::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT* result) {
 
 LRESULT CRovErarodView::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
   LRESULT filtered = 0;
-  if (FilterWhileBusy(msg, wp, lp, &filtered)) return filtered;
+  if (FilterWhileBusy(msg, wp, lp, &filtered) || OnTransferMessage(msg, wp, lp, &filtered))
+    return filtered;
   switch (msg) {
     case WM_TIMER:
       if (wp == kLoadTimer) {
