@@ -10,6 +10,9 @@
 #include "browser/ReplaceConfirmDlg.h"
 #include "browser/RovErarodView.h"
 #include "document/AddBatch.h"
+#include "framework/WinApp.h"
+#include "vault/VaultApi.h"
+#include "resources/dlg_progress.h"
 #include "resources/resource.h"
 
 namespace {
@@ -55,6 +58,18 @@ std::string ModulePath() {
   char path[MAX_PATH + 1] = {0};
   DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
   return (n > 0 && n <= MAX_PATH) ? std::string(path, n) : std::string();
+}
+
+// The writer asks for the messages to be pumped before every write, and the
+// batch before every file: for a batch of small files that is thousands of
+// calls a second, each a trip to the window system. Every 15 ms keeps the
+// window just as responsive.
+DWORD g_lastPump = 0;
+void PumpNowAndThen() {
+  DWORD now = ::GetTickCount();
+  if (now - g_lastPump < 15) return;
+  g_lastPump = now;
+  HbPumpMessages();
 }
 
 }  // namespace
@@ -191,6 +206,36 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
   };
   hooks.sameFile = &SameFile;
 
+  const VaultHooks viewHooks = m_model.Hooks();
+  VaultHooks transferHooks = viewHooks;
+  transferHooks.pumpMessages = &PumpNowAndThen;
+  // Every file's name goes into the progress lines; the dialog is painted
+  // (and the messages pumped) at most every 15 ms, which is all an eye can
+  // follow of a batch of small files.
+  DWORD lastShown = 0;
+  UINT loadedId = 0;
+  std::string loadedText;
+  transferHooks.progressText = [this, &lastShown, &loadedId, &loadedText](
+                                   const std::string& path, int messageId,
+                                   const std::string& secondPath) {
+    if (!m_pProgress || !m_pProgress->m_hWnd) return;
+    DWORD now = ::GetTickCount();
+    if (!::IsWindowVisible(m_pProgress->m_hWnd) || now - lastShown >= 15) {
+      lastShown = now;
+      m_pProgress->SetText(path, static_cast<UINT>(messageId), secondPath);
+      return;
+    }
+    if (loadedId != static_cast<UINT>(messageId)) {
+      loadedId = static_cast<UINT>(messageId);
+      loadedText = LoadResString(loadedId);
+    }
+    ::SetDlgItemTextA(m_pProgress->m_hWnd, IDC_PROGRESS_LINE1,
+                      CProgressDlg::FirstLine(path, loadedText).c_str());
+    ::SetDlgItemTextA(m_pProgress->m_hWnd, IDC_PROGRESS_LINE2,
+                      CProgressDlg::SecondLine(secondPath).c_str());
+  };
+  m_model.SetHooks(transferHooks);
+  SetVaultMessagePump(&PumpNowAndThen);
   {
     CVaultModel::WriteBatch protection(m_model);  // lifted now, put back at the end
     RecoverVault();
@@ -208,6 +253,8 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
     batch.UpdateMarkedEntries();
     batch.Finish();
   }
+  SetVaultMessagePump(&HbPumpMessages);
+  m_model.SetHooks(viewHooks);
   m_pProgress = nullptr;
   ShowFolder(std::string());
   progress.Destroy();

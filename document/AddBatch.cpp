@@ -90,6 +90,7 @@ bool CAddBatch::Checkpoint() {
     }
     if (!m_model.JournalPath().empty()) fileio::Remove(m_model.JournalPath());
     ++m_checkpoints;
+    m_haveFreeReading = false;
     for (const std::string& source : m_movedSources) fileio::Remove(source);
     m_movedSources.clear();
     return true;
@@ -154,9 +155,27 @@ uint32_t CAddBatch::Store(const std::string& name, const std::string& source, ui
 }
 
 bool CAddBatch::CheckDiskSpace(uint64_t size) {
+    if (!m_hooks.freeSpace) return true;
+    const uint64_t need = size + kSpaceReserve;
+    // Most files of a large batch fit in what the last reading left: the
+    // volume is asked again only when the estimate says they might not.
+    const uint64_t growth = size + size / 256 + 1024;  // deflate's worst case plus records
+    if (m_haveFreeReading && m_freeAtReading >= m_spentSinceReading + need) {
+        m_spentSinceReading += growth;
+        return true;
+    }
     uint64_t freeBytes = 0;
-    if (!m_hooks.freeSpace || !m_hooks.freeSpace(&freeBytes)) return true;
-    if (freeBytes >= size + kSpaceReserve) return true;
+    if (!m_hooks.freeSpace(&freeBytes)) {
+        m_haveFreeReading = false;
+        return true;
+    }
+    m_haveFreeReading = true;
+    m_freeAtReading = freeBytes;
+    m_spentSinceReading = 0;
+    if (freeBytes >= need) {
+        m_spentSinceReading = growth;
+        return true;
+    }
     Checkpoint();
     m_stopped = true;
     if (m_hooks.diskFull) m_hooks.diskFull();

@@ -106,7 +106,10 @@ public:
     void Finish();
 
     // Passes when the vault's volume has size + 1 MiB free; otherwise shows
-    // message 30 (after a checkpoint) and stops the batch.
+    // message 30 (after a checkpoint) and stops the batch. The volume is
+    // read again only when what the last reading left, less the most the
+    // files since could have taken, might not be enough, and after every
+    // checkpoint.
     bool CheckDiskSpace(uint64_t size);
 
     int ReplaceDecision() const { return m_decision; }
@@ -148,6 +151,10 @@ private:
     uint64_t m_roundBytes = 0;
     size_t m_stored = 0;
     size_t m_checkpoints = 0;
+
+    bool m_haveFreeReading = false;
+    uint64_t m_freeAtReading = 0;
+    uint64_t m_spentSinceReading = 0;
 
     // Upper-cased stored paths of the entry list, for the replace lookups
     // of large batches.

@@ -322,6 +322,51 @@ TEST(AddBatch, TooLittleSpaceStopsTheBatchAndKeepsWhatWasAdded) {
     EXPECT_EQ(s.ListNames(), s.Names());
 }
 
+TEST(AddBatch, TheVolumeIsReadAgainOnlyWhenTheEstimateRunsShort) {
+    BatchBench s("spaceestimate");
+    for (int i = 0; i < 40; ++i) s.File("E/f" + std::to_string(100 + i), MakeData(1000, i, true));
+    AddBatchHooks hooks;
+    int readings = 0;
+    uint64_t free = 1ull << 40;
+    // A volume that the vault fills.
+    const std::string* vault = &s.vault;
+    hooks.freeSpace = [&](uint64_t* bytes) {
+        FileInfo info;
+        const uint64_t used = fileio::GetInfo(*vault, &info) ? info.size : 0;
+        ++readings;
+        *bytes = free - std::min(free, used);
+        return true;
+    };
+    {
+        CAddBatch batch(s.model, hooks, false);
+        batch.AddPath(s.Src("E"));
+        batch.Finish();
+    }
+    EXPECT_EQ(readings, 1);
+    EXPECT_EQ(s.Names().size(), 41u);
+    // Room for some: the estimate runs out after about ten files and the
+    // volume is read again, now and then, until a file does not fit.
+    BatchBench t("spaceestimate2");
+    vault = &t.vault;
+    for (int i = 0; i < 40; ++i) t.File("E/f" + std::to_string(100 + i), MakeData(1000, i, true));
+    readings = 0;
+    free = CAddBatch::kSpaceReserve + 10 * 2100;
+    int full = 0;
+    hooks.diskFull = [&] { ++full; };
+    CAddBatch batch(t.model, hooks, false);
+    batch.AddPath(t.Src("E"));
+    batch.Finish();
+    EXPECT_EQ(full, 1);
+    EXPECT_GE(readings, 2);
+    EXPECT_LT(readings, 20);
+    const size_t stored = t.Names().size();
+    EXPECT_GT(stored, 11u);
+    EXPECT_LT(stored, 41u);
+    FileInfo info;
+    ASSERT_TRUE(fileio::GetInfo(t.vault, &info));
+    EXPECT_LE(info.size, free);  // the reserve absorbs the records
+}
+
 TEST(AddBatch, LimitsNameTheFileStopTheBatchAndLeaveAWholeVault) {
     struct Case {
         const char* what;
