@@ -12,7 +12,6 @@
 #include "document/AddBatch.h"
 #include "framework/WinApp.h"
 #include "vault/VaultApi.h"
-#include "resources/dlg_progress.h"
 #include "resources/resource.h"
 
 namespace {
@@ -209,30 +208,18 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
   const VaultHooks viewHooks = m_model.Hooks();
   VaultHooks transferHooks = viewHooks;
   transferHooks.pumpMessages = &PumpNowAndThen;
-  // Every file's name goes into the progress lines; the dialog is painted
-  // (and the messages pumped) at most every 15 ms, which is all an eye can
-  // follow of a batch of small files.
+  // A batch of small files stores hundreds of files a second, more than an
+  // eye can follow and more than the window system can paint: the lines
+  // show the file at hand every 15 ms (and at once after the replace
+  // question hid the dialog). Files that take longer each show on their own.
   DWORD lastShown = 0;
-  UINT loadedId = 0;
-  std::string loadedText;
-  transferHooks.progressText = [this, &lastShown, &loadedId, &loadedText](
-                                   const std::string& path, int messageId,
-                                   const std::string& secondPath) {
+  transferHooks.progressText = [this, &lastShown](const std::string& path, int messageId,
+                                                  const std::string& secondPath) {
     if (!m_pProgress || !m_pProgress->m_hWnd) return;
     DWORD now = ::GetTickCount();
-    if (!::IsWindowVisible(m_pProgress->m_hWnd) || now - lastShown >= 15) {
-      lastShown = now;
-      m_pProgress->SetText(path, static_cast<UINT>(messageId), secondPath);
-      return;
-    }
-    if (loadedId != static_cast<UINT>(messageId)) {
-      loadedId = static_cast<UINT>(messageId);
-      loadedText = LoadResString(loadedId);
-    }
-    ::SetDlgItemTextA(m_pProgress->m_hWnd, IDC_PROGRESS_LINE1,
-                      CProgressDlg::FirstLine(path, loadedText).c_str());
-    ::SetDlgItemTextA(m_pProgress->m_hWnd, IDC_PROGRESS_LINE2,
-                      CProgressDlg::SecondLine(secondPath).c_str());
+    if (::IsWindowVisible(m_pProgress->m_hWnd) && now - lastShown < 15) return;
+    lastShown = now;
+    m_pProgress->SetText(path, static_cast<UINT>(messageId), secondPath);
   };
   m_model.SetHooks(transferHooks);
   SetVaultMessagePump(&PumpNowAndThen);

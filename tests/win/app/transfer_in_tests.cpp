@@ -212,7 +212,8 @@ TEST_F(TransferInTest, PasteOfCopiedFilesStoresThemAndLeavesTheSources) {
   EXPECT_TRUE(FileExists(Src("In\\Sub\\b.txt")));
   EXPECT_TRUE(FileExists(Src("c.txt")));
   EXPECT_TRUE(ClipboardHasFiles());
-  ASSERT_EQ(3u, progress.captions.size());
+  // The first file shows at once (later ones as the 15 ms painting allows).
+  ASSERT_GE(progress.captions.size(), 1u);
   EXPECT_EQ(LoadResString(IDS_ADD_FILE), progress.captions[0]);
   EXPECT_EQ(FormatString(LoadResString(IDS_COPY_FILE).c_str(), "b.txt"), progress.lines[0]);
   EXPECT_TRUE(Boxes().empty());
