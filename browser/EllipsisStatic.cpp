@@ -13,6 +13,9 @@ CEllipsisStatic::CEllipsisStatic(UINT drawFormat)
   if (::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
     LOGFONTA lf = metrics.lfMenuFont;
     lf.lfHeight = -12;  // 12-pixel characters
+    // The texts are in the ANSI code page; a Western menu font would show
+    // double-byte names as Latin letters.
+    lf.lfCharSet = DEFAULT_CHARSET;
     m_font.Reset(::CreateFontIndirectA(&lf));
   }
 }

@@ -13,6 +13,7 @@
 
 #include "app/MainFrm.h"
 #include "app/RovErarodApp.h"
+#include "browser/ProgressDlg.h"
 #include "browser/ViewMessages.h"
 #include "device/DiskLoginDlg.h"
 #include "document/VaultRecovery.h"

@@ -10,6 +10,7 @@
 #include <shellapi.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -132,10 +133,23 @@ public:
   size_t GetDeferredCount() const { return m_deferred.size(); }
   bool OnCmdMsg(UINT id) override;
   bool OnUpdateCmdUI(CCmdUI& ui) override;
+  // The progress dialog of an operation: created hidden (its first text
+  // shows it), titled with string titleId, the cancel flag attached and 0;
+  // EndProgress destroys it.
+  void BeginProgress(UINT titleId);
+  void EndProgress();
   // A progress text of the running operation (see CProgressDlg::SetText);
   // ignored while there is no progress dialog.
   void ProgressText(const std::string& path, UINT messageId, const std::string& secondPath);
-  CProgressDlg* GetProgressDialog() const { return m_pProgress; }
+  CProgressDlg* GetProgressDialog() const { return m_progress.get(); }
+  // The replace question for a file the vault holds already: with Replace
+  // All decided it is not asked again; otherwise the progress dialog hides
+  // (the next text shows it), the frame comes to the front and the answer
+  // (0 Cancel, 1 Yes, 2 No, 3 Replace All) becomes the decision.
+  int AskReplace(const std::string& vaultPath);
+  // Every transfer starts with no decision (-1).
+  void ResetReplaceDecision() { m_nReplaceDecision = -1; }
+  int GetReplaceDecision() const { return m_nReplaceDecision; }
   // The cancel flag the progress dialog raises.
   int GetCancelFlag() const { return m_nCancel; }
 
@@ -256,11 +270,12 @@ private:
   int m_nBusy = 0;
   std::vector<std::function<void()>> m_deferred;
   bool m_bDeferredPosted = false;
-  CProgressDlg* m_pProgress = nullptr;
+  std::unique_ptr<CProgressDlg> m_progress;
   int m_nCancel = 0;
 
   // Transfers in.
   bool m_bAcceptingDrops = false;
   bool m_bClipboardListener = false;
   DWORD m_dwTransferMode = 0;
+  int m_nReplaceDecision = -1;
 };

@@ -161,20 +161,11 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
   HWND frame = m_pFrame ? m_pFrame->m_hWnd : m_hWnd;
   ::SetForegroundWindow(frame);
 
-  CProgressDlg progress;
-  progress.SetTitleId(IDS_ADD_FILE);
-  progress.Create(m_hWnd);
-  progress.AttachCancelFlag(&m_nCancel);
-  m_pProgress = &progress;
+  ResetReplaceDecision();
+  BeginProgress(IDS_ADD_FILE);
 
   AddBatchHooks hooks;
-  hooks.askReplace = [this, frame](const std::string& stored) {
-    if (m_pProgress) m_pProgress->ShowWindow(SW_HIDE);
-    ::SetForegroundWindow(frame);
-    CReplaceConfirmDlg dlg(frame);
-    dlg.SetName(stored);
-    return dlg.Run();
-  };
+  hooks.askReplace = [this](const std::string& stored) { return AskReplace(stored); };
   hooks.freeSpace = [this](uint64_t* freeBytes) {
     // The volume is the vault path up to its first '\'.
     const std::string& vault = m_model.VaultPath();
@@ -198,10 +189,10 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
   };
   hooks.loggedIn = [this] { return m_bLoggedIn; };
   hooks.disableCancel = [this] {
-    if (m_pProgress) m_pProgress->DisableCancel();
+    if (m_progress) m_progress->DisableCancel();
   };
   hooks.hideProgress = [this] {
-    if (m_pProgress) m_pProgress->ShowWindow(SW_HIDE);
+    if (m_progress) m_progress->ShowWindow(SW_HIDE);
   };
   hooks.sameFile = &SameFile;
 
@@ -215,11 +206,11 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
   DWORD lastShown = 0;
   transferHooks.progressText = [this, &lastShown](const std::string& path, int messageId,
                                                   const std::string& secondPath) {
-    if (!m_pProgress || !m_pProgress->m_hWnd) return;
+    if (!m_progress || !m_progress->m_hWnd) return;
     DWORD now = ::GetTickCount();
-    if (::IsWindowVisible(m_pProgress->m_hWnd) && now - lastShown < 15) return;
+    if (::IsWindowVisible(m_progress->m_hWnd) && now - lastShown < 15) return;
     lastShown = now;
-    m_pProgress->SetText(path, static_cast<UINT>(messageId), secondPath);
+    m_progress->SetText(path, static_cast<UINT>(messageId), secondPath);
   };
   m_model.SetHooks(transferHooks);
   SetVaultMessagePump(&PumpNowAndThen);
@@ -242,9 +233,8 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
   }
   SetVaultMessagePump(&HbPumpMessages);
   m_model.SetHooks(viewHooks);
-  m_pProgress = nullptr;
   ShowFolder(std::string());
-  progress.Destroy();
+  EndProgress();
   UpdateToolbar();
   ShowFreeSpace();
   ::SetForegroundWindow(frame);

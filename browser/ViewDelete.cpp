@@ -2,7 +2,6 @@
 // model's in-place delete and the rebuilt rows.
 #include "browser/RovErarodView.h"
 
-#include "browser/ProgressDlg.h"
 #include "resources/resource.h"
 
 void CRovErarodView::OnDelete() {
@@ -31,20 +30,15 @@ void CRovErarodView::OnDelete() {
     return;
   }
 
-  CProgressDlg progress;
-  progress.SetTitleId(IDS_DELETE_TITLE);
-  progress.Create(m_hWnd);
-  progress.AttachCancelFlag(&m_nCancel);
-  m_pProgress = &progress;
+  BeginProgress(IDS_DELETE_TITLE);
   ReleaseClipboardObject();
   // The model frees the deleted entries while it still pumps messages: the
   // rows keep their texts for painting, not the pointers.
   DetachRowEntries();
   m_model.DelZipFromFile(true);
-  m_pProgress = nullptr;
   ShowFolder(std::string());
   UpdateToolbar();
-  progress.Destroy();
+  EndProgress();
   ShowFreeSpace();
 }
 

@@ -4,7 +4,9 @@
 // hooks through which the vault model reaches the window side.
 #include "browser/RovErarodView.h"
 
+#include "app/MainFrm.h"
 #include "browser/ProgressDlg.h"
+#include "browser/ReplaceConfirmDlg.h"
 #include "browser/ViewMessages.h"
 #include "framework/WinApp.h"
 #include "resources/resource.h"
@@ -103,9 +105,34 @@ void CRovErarodView::DetachRowEntries() {
   for (ListRow& row : m_rows) row.entry = nullptr;
 }
 
+void CRovErarodView::BeginProgress(UINT titleId) {
+  EndProgress();
+  m_progress.reset(new CProgressDlg);
+  m_progress->SetTitleId(titleId);
+  m_progress->Create(m_hWnd);
+  m_progress->AttachCancelFlag(&m_nCancel);
+}
+
+void CRovErarodView::EndProgress() {
+  if (!m_progress) return;
+  m_progress->Destroy();
+  m_progress.reset();
+}
+
 void CRovErarodView::ProgressText(const std::string& path, UINT messageId,
                                   const std::string& secondPath) {
-  if (m_pProgress) m_pProgress->SetText(path, messageId, secondPath);
+  if (m_progress) m_progress->SetText(path, messageId, secondPath);
+}
+
+int CRovErarodView::AskReplace(const std::string& vaultPath) {
+  if (m_nReplaceDecision == CReplaceConfirmDlg::kReplaceAll) return m_nReplaceDecision;
+  if (m_progress && m_progress->m_hWnd) m_progress->ShowWindow(SW_HIDE);
+  HWND frame = m_pFrame ? m_pFrame->m_hWnd : ::GetParent(m_hWnd);
+  ::SetForegroundWindow(frame);
+  CReplaceConfirmDlg dlg(frame);
+  dlg.SetName(vaultPath);
+  m_nReplaceDecision = dlg.Run();
+  return m_nReplaceDecision;
 }
 
 void CRovErarodView::SetVaultHooks() {

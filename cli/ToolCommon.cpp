@@ -80,7 +80,8 @@ const char kRecoverHelp[] =
     "Usage: hollowbox-vault recover VAULT [--journal FILE]\n"
     "\n"
     "Puts the add journal (default: the program's own, in the temporary folder)\n"
-    "back into a vault whose add did not finish. A journal that belongs to\n"
+    "back into a vault whose add did not finish, and finishes a delete that was\n"
+    "stopped from the delete journal beside it. A journal that belongs to\n"
     "another vault is not applied.\n";
 
 // ---------------------------------------------------------------------------

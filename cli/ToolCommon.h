@@ -41,6 +41,7 @@ extern const char kExtractHelp[];
 extern const char kCatHelp[];
 extern const char kCheckHelp[];
 extern const char kRecoverHelp[];
+extern const char kDeleteHelp[];
 
 // ---------------------------------------------------------------------------
 // Command line.
@@ -192,5 +193,6 @@ int CommandExtract(Session& s, const Arguments& a);
 int CommandCat(Session& s, const Arguments& a);
 int CommandCheck(Session& s, const Arguments& a);
 int CommandRecover(Session& s, const Arguments& a);
+int CommandDelete(Session& s, const Arguments& a);
 
 }  // namespace hbcli

@@ -31,7 +31,9 @@ const std::vector<ToolCommand>& Commands() {
          {{"--dir", "-d", true}, {"--overwrite", "-o", false}}, CommandExtract},
         {"cat", "VAULT NAME", "write one entry's data to standard output", kCatHelp, {}, CommandCat},
         {"check", "VAULT", "verify every record and every entry's CRC-32", kCheckHelp, {}, CommandCheck},
-        {"recover", "VAULT [--journal FILE]", "repair the vault from an unfinished add", kRecoverHelp,
+        {"delete", "VAULT NAME...", "delete entries and folder trees, in place", kDeleteHelp,
+         {{"--journal", nullptr, true}}, CommandDelete},
+        {"recover", "VAULT [--journal FILE]", "finish an interrupted add or delete", kRecoverHelp,
          {{"--journal", nullptr, true}}, CommandRecover},
     };
     return kCommands;

@@ -38,7 +38,9 @@ bool CWinApp::PreTranslateMessage(MSG* msg) {
   if (auto* frame = dynamic_cast<CFrameWnd*>(m_pMainWnd)) {
     if (frame->PreTranslateMessage(msg)) return true;
   }
-  for (HWND dlg : m_modeless) {
+  // A copy: what a dialog message runs may open or close a modeless dialog.
+  const std::vector<HWND> dialogs = m_modeless;
+  for (HWND dlg : dialogs) {
     if (::IsWindow(dlg) && ::IsDialogMessageA(dlg, msg)) return true;
   }
   return false;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "PowerCut.h"
 #include "cli/ToolPlatform.h"
 #include "cli/VaultTool.h"
 #include "vault/VaultApi.h"
@@ -392,3 +393,59 @@ TEST_F(CliTest, JournalOfAnotherVaultIsNeverApplied) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// delete
+
+TEST_F(CliTest, DeleteTakesFoldersWithTheirTreeAndNamesInAnyCase) {
+    MakeVault(m_vault,
+              {{"Docs/a.txt", "a"}, {"Docs/sub/b.bin", "bb"}, {"Readme.txt", "r1"}, {"keep.txt", "kept"},
+               {"README.TXT", "r2"}, {"Docsx.txt", "x"}},
+              m_journal);
+    ToolRun run = RunTool({"delete", "--journal", m_journal, m_vault, "docs\\", "readme.txt"});
+    EXPECT_EQ(run.rc, 0) << run.err;
+    EXPECT_NE(run.out.find("4 entries deleted, 2 left"), std::string::npos) << run.out;
+    EXPECT_EQ(VaultNames(m_vault), (std::vector<std::string>{"keep.txt", "Docsx.txt"}));
+    EXPECT_EQ(RunTool({"cat", m_vault, "keep.txt"}).out, "kept");
+    EXPECT_EQ(RunTool({"check", m_vault}).rc, 0);
+
+    run = RunTool({"delete", "--journal", m_journal, m_vault, "DOCSX.TXT"});
+    EXPECT_EQ(run.rc, 0) << run.err;
+    EXPECT_EQ(VaultNames(m_vault), std::vector<std::string>{"keep.txt"});
+    EXPECT_FALSE(fileio::Exists(Path("qv0327711.del")));
+}
+
+TEST_F(CliTest, DeleteWithANameThatMatchesNothingLeavesTheVaultAlone) {
+    MakeVault(m_vault, {{"Docs/a.txt", "a"}, {"keep.txt", "kept"}}, m_journal);
+    for (const std::vector<std::string>& names :
+         {std::vector<std::string>{"keep.txt", "absent.txt"}, std::vector<std::string>{"Doc"},
+          std::vector<std::string>{"Docs/a.txt/"}, std::vector<std::string>{"/"}}) {
+        std::vector<std::string> args = {"delete", "--journal", m_journal, m_vault};
+        args.insert(args.end(), names.begin(), names.end());
+        const std::string before = ReadAll(m_vault);
+        ToolRun run = RunTool(args);
+        EXPECT_EQ(run.rc, names.back() == "Docs/a.txt/" ? 0 : 1) << names.back() << run.err;
+        if (run.rc == 1) EXPECT_EQ(ReadAll(m_vault), before) << names.back();
+    }
+    EXPECT_EQ(VaultNames(m_vault), std::vector<std::string>{"keep.txt"});
+    EXPECT_EQ(RunTool({"delete", m_vault}).rc, 2);
+    ToolRun help = RunTool({"delete", "--help"});
+    EXPECT_NE(help.out.find("backslashes"), std::string::npos);
+    EXPECT_NE(RunTool({"--help"}).out.find("delete VAULT NAME..."), std::string::npos);
+}
+
+TEST_F(CliTest, StoppedDeleteIsFinishedByRecover) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (int i = 0; i < 6; ++i) entries.push_back({"f" + std::to_string(i), std::string(3000 + i, 'a' + i)});
+    MakeVault(m_vault, entries, m_journal);
+    {
+        hbtest::FaultModel stop(4, false);  // inside the rewrite, past the journal's creation
+        EXPECT_THROW(RunTool({"delete", "--journal", m_journal, m_vault, "f0"}), hbtest::ProcessStopped);
+    }
+    EXPECT_TRUE(fileio::Exists(Path("qv0327711.del")));
+    ToolRun run = RunTool({"recover", "--journal", m_journal, m_vault});
+    EXPECT_EQ(run.rc, 0) << run.err;
+    EXPECT_EQ(VaultNames(m_vault), (std::vector<std::string>{"f1", "f2", "f3", "f4", "f5"}));
+    EXPECT_EQ(RunTool({"cat", m_vault, "f5"}).out, entries[5].second);
+    EXPECT_FALSE(fileio::Exists(Path("qv0327711.del")));
+}

@@ -138,4 +138,10 @@ public:
 void SetIoObserver(IoObserver* observer);
 IoObserver* CurrentIoObserver();
 
+// Test hook for fault-injection loops, whose disk is a fault model: with
+// false, CFile::Flush and Rename do not wait for the disk (the observer is
+// still told of the flush). True by default.
+void SetFlushToDisk(bool on);
+bool FlushToDisk();
+
 }  // namespace fileio

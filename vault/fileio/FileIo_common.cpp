@@ -42,6 +42,13 @@ IoObserver* g_observer = nullptr;
 void SetIoObserver(IoObserver* observer) { g_observer = observer; }
 IoObserver* CurrentIoObserver() { return g_observer; }
 
+namespace {
+bool g_flushToDisk = true;
+}  // namespace
+
+void SetFlushToDisk(bool on) { g_flushToDisk = on; }
+bool FlushToDisk() { return g_flushToDisk; }
+
 // Used by both platform sides before each write.
 bool WriteAllowed(size_t bytes) {
     WriteHook& hook = Hook();

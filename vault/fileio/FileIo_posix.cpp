@@ -151,7 +151,7 @@ bool CFile::Truncate(uint64_t size) {
 }
 
 bool CFile::Flush() {
-    if (!IsOpen() || ::fsync(Fd(m_handle)) != 0) return false;
+    if (!IsOpen() || (fileio::FlushToDisk() && ::fsync(Fd(m_handle)) != 0)) return false;
     if (fileio::IoObserver* o = fileio::CurrentIoObserver()) o->AfterFlush(*this);
     return true;
 }
@@ -202,7 +202,7 @@ bool Rename(const std::string& from, const std::string& to) {
     // The new name is on the disk only once its folder is.
     const size_t slash = to.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
-    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dfd = FlushToDisk() ? ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
     if (dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);

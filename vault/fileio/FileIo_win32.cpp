@@ -127,7 +127,7 @@ bool CFile::Truncate(uint64_t size) {
 }
 
 bool CFile::Flush() {
-    if (!IsOpen() || !FlushFileBuffers(H(m_handle))) return false;
+    if (!IsOpen() || (fileio::FlushToDisk() && !FlushFileBuffers(H(m_handle)))) return false;
     if (fileio::IoObserver* o = fileio::CurrentIoObserver()) o->AfterFlush(*this);
     return true;
 }

@@ -6,12 +6,16 @@
 // write is running.  Also the New Folder name checks and the keys of its
 // label edit.
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <set>
+#include <thread>
 
 #include "BrowserFixture.h"
 #include "browser/ProgressDlg.h"
+#include "browser/ReplaceConfirmDlg.h"
 #include "resources/dlg_progress.h"
+#include "resources/dlg_replace.h"
 
 using namespace hbtest;
 
@@ -60,6 +64,18 @@ private:
 };
 ProgressWatch* ProgressWatch::s_current = nullptr;
 
+// The replace question among the thread's windows (it has a Replace All
+// button), or null.
+HWND FindReplaceDialog(DWORD thread) {
+  HWND found = nullptr;
+  EnumThreadWindows(thread, [](HWND h, LPARAM lp) -> BOOL {
+    if (!GetDlgItem(h, IDC_REPLACE_ALL)) return TRUE;
+    *reinterpret_cast<HWND*>(lp) = h;
+    return FALSE;
+  }, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
 void ClickCancel(HWND dlg) {
   PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDCANCEL)));
@@ -87,6 +103,18 @@ protected:
     for (const auto& e : m_before)
       if (!gone.count(e.first)) out.insert(e);
     return out;
+  }
+  // The vault holds exactly these entries, each with exactly these bytes.
+  void ExpectStored(const std::map<std::string, std::string>& expected) {
+    std::map<std::string, std::string> stored = StoredContents(kVault);
+    std::vector<std::string> want, have;
+    for (const auto& e : expected) want.push_back(e.first);
+    for (const auto& e : stored) have.push_back(e.first);
+    EXPECT_EQ(want, have);
+    for (const auto& e : expected) {
+      auto it = stored.find(e.first);
+      if (it != stored.end()) EXPECT_TRUE(it->second == e.second) << e.first << " differs";
+    }
   }
   void ExpectVaultChecks() {
     std::string out;
@@ -142,7 +170,7 @@ TEST_F(DeleteTest, YesDeletesTheSelectedFilesAndKeepsEveryOtherEntryByteForByte)
   SelectOnly({"b.txt", "a.log"});
   ProgressWatch watch;
   Command(ID_DELETE_FILE);
-  EXPECT_EQ(Without({"b.txt", "a.log"}), StoredContents(kVault));
+  ExpectStored(Without({"b.txt", "a.log"}));
   ExpectVaultChecks();
   // The rows are rebuilt from what is left, nothing selected.
   EXPECT_EQ((std::vector<std::string>{"Docs", "Pics", "c.dat", "Zed.TXT"}), Column(0));
@@ -167,8 +195,7 @@ TEST_F(DeleteTest, AFolderGoesWithEverythingBelowIt) {
   AnswerYes();
   SelectOnly({"Docs"});
   Command(ID_DELETE_FILE);
-  EXPECT_EQ(Without({"Docs/", "Docs/a.txt", "Docs/Sub/", "Docs/Sub/deep.bin"}),
-            StoredContents(kVault));
+  ExpectStored(Without({"Docs/", "Docs/a.txt", "Docs/Sub/", "Docs/Sub/deep.bin"}));
   ExpectVaultChecks();
   EXPECT_EQ(-1, RowOf("Docs"));
   EXPECT_EQ(5, m_view->GetItemCount());
@@ -191,7 +218,7 @@ TEST_F(DeleteTest, CancelDuringTheShownDeletionSparesTheRest) {
                    FormatString(deleting.c_str(), name)))
       gone.insert(name);
   EXPECT_EQ(1u, gone.size());
-  EXPECT_EQ(Without(gone), StoredContents(kVault));
+  ExpectStored(Without(gone));
   ExpectVaultChecks();
   EXPECT_EQ(5, m_view->GetItemCount());
 }
@@ -206,9 +233,10 @@ TEST_F(DeleteTest, CancelInsideAFolderSparesTheFolderAndTheEntriesNotYetShown) {
   Command(ID_DELETE_FILE);
   const std::string deleting = LoadResString(IDS_DELETING_FILE);
   std::string first = watch.texts.empty() ? "" : watch.texts[0];
-  std::string gone = first == FormatString(deleting.c_str(), "a.txt") ? "Docs/a.txt"
-                                                                        : "Docs/Sub/deep.bin";
-  EXPECT_EQ(Without({gone}), StoredContents(kVault));
+  // The file shown first went; a sub-folder left with nothing goes with it.
+  std::set<std::string> gone = {"Docs/a.txt"};
+  if (first == FormatString(deleting.c_str(), "deep.bin")) gone = {"Docs/Sub/", "Docs/Sub/deep.bin"};
+  ExpectStored(Without(gone));
   ExpectVaultChecks();
   EXPECT_GE(RowOf("Docs"), 0);
 }
@@ -226,14 +254,14 @@ TEST_F(DeleteTest, TheToolbarButtonAndTheDeleteKeyWorkWhileRowsAreSelected) {
   EXPECT_FALSE(tb.IsButtonHidden(ID_DELETE_FILE));
   ASSERT_TRUE(tb.IsButtonEnabled(ID_DELETE_FILE));
   m_frame->SendMessage(WM_COMMAND, ID_DELETE_FILE, reinterpret_cast<LPARAM>(tb.m_hWnd));
-  EXPECT_EQ(Without({"c.dat"}), StoredContents(kVault));
+  ExpectStored(Without({"c.dat"}));
   EXPECT_TRUE(tb.IsButtonHidden(ID_DELETE_FILE));
 
   // The Delete key goes through the frame's accelerators.
   SelectOnly({"Zed.TXT"});
   MSG key{m_view->m_hWnd, WM_KEYDOWN, VK_DELETE, 0x00530001, 0, {0, 0}};
   EXPECT_TRUE(m_app.PreTranslateMessage(&key));
-  EXPECT_EQ(Without({"c.dat", "Zed.TXT"}), StoredContents(kVault));
+  ExpectStored(Without({"c.dat", "Zed.TXT"}));
   EXPECT_EQ(4, m_view->GetItemCount());
   ExpectVaultChecks();
 }
@@ -276,7 +304,7 @@ TEST_F(DeleteTest, CommandsClicksAndCloseQueuedDuringADeleteWaitOrAreRefused) {
   EXPECT_TRUE(loggedInDuring);
   EXPECT_EQ(2u, deferredDuring);  // the logout and the close
   // The delete finished where it began.
-  EXPECT_EQ(Without({"Docs/a.txt"}), StoredContents(kVault));
+  ExpectStored(Without({"Docs/a.txt"}));
   EXPECT_EQ("Docs\\", m_view->GetModel().CurrentFolder());
   EXPECT_EQ(std::vector<std::string>{"Sub"}, Column(0));
   EXPECT_EQ(0, m_view->GetSortColumn());
@@ -316,7 +344,92 @@ TEST_F(DeleteTest, UpAndCloseQueuedDuringANewFolderWriteWait) {
   ExpectVaultChecks();
 }
 
+// --- The replace question of a transfer.
+
+TEST_F(DeleteTest, ReplaceAllIsAskedOnceAndTheProgressDialogStepsAside) {
+  Open(true, 6);
+  m_view->BeginProgress(IDS_ADD_FILE);
+  CProgressDlg* progress = m_view->GetProgressDialog();
+  ASSERT_NE(nullptr, progress);
+  EXPECT_EQ(LoadResString(IDS_ADD_FILE), WindowText(progress->m_hWnd));
+  m_view->ProgressText("Docs/a.txt", IDS_COPY_FILE, "");
+  EXPECT_TRUE(IsWindowVisible(progress->m_hWnd));
+
+  // Answers the question with button `id` from a helper thread (and
+  // cancels a question that should not have come).
+  DWORD uiThread = GetCurrentThreadId();
+  HWND progressWnd = progress->m_hWnd;  // the view owns the dialog
+  auto ask = [&](int id, int* asked, bool* progressHidden) {
+    std::atomic<bool> done{false};
+    std::thread helper([&] {
+      HWND dlg = nullptr;
+      WaitFor([&] { return done || ((dlg = FindReplaceDialog(uiThread)) && IsWindowVisible(dlg)); },
+              5000);
+      if (!dlg || done) return;
+      ++*asked;
+      *progressHidden = !IsWindowVisible(progressWnd);
+      while (!done && IsWindow(dlg)) {
+        PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dlg, id)));
+        Sleep(50);
+      }
+    });
+    int r = m_view->AskReplace("Docs/a.txt");
+    done = true;
+    helper.join();
+    return r;
+  };
+  int asked = 0;
+  bool hidden = false;
+  m_view->ResetReplaceDecision();
+  EXPECT_EQ(CReplaceConfirmDlg::kReplaceAll, ask(IDC_REPLACE_ALL, &asked, &hidden));
+  EXPECT_EQ(1, asked);
+  EXPECT_TRUE(hidden);
+  EXPECT_EQ(CReplaceConfirmDlg::kReplaceAll, ask(IDCANCEL, &asked, &hidden));
+  EXPECT_EQ(1, asked);  // not asked again in this transfer
+  m_view->ProgressText("b.txt", IDS_COPY_FILE, "");
+  EXPECT_TRUE(IsWindowVisible(progressWnd));
+
+  m_view->ResetReplaceDecision();  // the next transfer asks again
+  EXPECT_EQ(CReplaceConfirmDlg::kNo, ask(IDC_REPLACE_NO, &asked, &hidden));
+  EXPECT_EQ(2, asked);
+  EXPECT_EQ(CReplaceConfirmDlg::kNo, m_view->GetReplaceDecision());
+  m_view->EndProgress();
+  EXPECT_FALSE(IsWindow(progressWnd));
+  EXPECT_EQ(nullptr, m_view->GetProgressDialog());
+}
+
 // --- New Folder: names and keys.
+
+TEST_F(DeleteTest, AColumnClickWhileANewFolderIsNamedLeavesItsRowInPlace) {
+  SetEnv("HB_FAKE_DRIVES", "E,pw,h");
+  Open(true, 6);
+  Select(-1, false);
+  Command(ID_NEW_FOLDER);
+  ASSERT_EQ(7, m_view->GetItemCount());
+  ClickColumn(1);  // would sort the nameless row to the top
+  EXPECT_EQ(0, m_view->GetSortColumn());
+  EXPECT_EQ("", m_view->GetRowText(6, 0));
+  HWND edit = reinterpret_cast<HWND>(m_view->SendMessage(LVM_GETEDITCONTROL));
+  ASSERT_NE(nullptr, edit);
+  SetWindowTextA(edit, "Fresh");
+  SendMessageA(edit, WM_KEYDOWN, VK_RETURN, 0);
+  ASSERT_TRUE(WaitFor([&] {
+    int row = RowOf("Fresh");
+    return row >= 0 && m_view->GetRowEntry(row) && !m_view->IsResortPending();
+  }));
+  // Every other row kept its own name and entry.
+  for (int i = 0; i < m_view->GetItemCount(); ++i) {
+    VaultEntry* e = m_view->GetRowEntry(i);
+    ASSERT_NE(nullptr, e) << i;
+    std::string name = e->path.substr(0, e->path.size() - (e->IsFolder() ? 1 : 0));
+    EXPECT_EQ(name, m_view->GetRowText(i, 0));
+  }
+  ClickColumn(1);  // sorting works again
+  EXPECT_EQ(1, m_view->GetSortColumn());
+  EXPECT_EQ(1u, StoredContents(kVault).count("Fresh/"));
+}
+
 
 TEST_F(DeleteTest, NewFolderRefusesAnUnusableNameWithAMessageOfItsOwn) {
   Open(true, 6);

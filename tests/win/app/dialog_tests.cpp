@@ -259,6 +259,7 @@ TEST_F(EllipsisStaticTest, ALongTextEndsInAnEllipsisAShortOneIsShownWhole) {
   LOGFONTA lf{};
   ASSERT_TRUE(GetObjectA(m_label.GetLabelFont(), sizeof(lf), &lf));
   EXPECT_EQ(-12, lf.lfHeight);
+  EXPECT_EQ(DEFAULT_CHARSET, lf.lfCharSet);  // double-byte names in the ANSI code page
 
   m_label.SetText("short.txt");
   EXPECT_EQ("short.txt", m_label.GetShownText());

@@ -1,0 +1,216 @@
+// Fault injection over every write of a delete: each write failing in turn,
+// the process stopped at each write, and a power cut at each write (what was
+// not flushed is lost). After RecoverVault the vault must be exactly as it
+// was before the delete or exactly as the delete leaves it.
+#include <gtest/gtest.h>
+
+#include "PowerCut.h"
+#include "VaultTestUtil.h"
+#include "document/DeleteJournal.h"
+#include "document/VaultCompaction.h"
+#include "document/VaultModel.h"
+#include "document/VaultRecovery.h"
+
+using namespace hbtest;
+
+namespace {
+
+enum class Fault { None, Fail, Stop, Cut };
+
+const char* FaultName(Fault f) {
+    switch (f) {
+        case Fault::None: return "none";
+        case Fault::Fail: return "failing";
+        case Fault::Stop: return "stopping at";
+        case Fault::Cut: return "power cut at";
+    }
+    return "?";
+}
+
+// Forty entries of mixed sizes, a few of them folders.
+std::vector<TestEntry> FortyEntries() {
+    std::vector<TestEntry> out;
+    for (int i = 0; i < 40; ++i) {
+        char name[32];
+        if (i % 13 == 6) {
+            std::snprintf(name, sizeof name, "dir%02d/", i);
+            out.push_back({name, {}, true});
+            continue;
+        }
+        std::snprintf(name, sizeof name, "dir%02d/e%02d.dat", i - i % 13 + 6, i);
+        const size_t size = 300 + (i * 977) % 2600 + (i == 20 ? 5000 : 0);
+        out.push_back({name, MakeData(size, 100 + i, i % 3 == 0), false});
+    }
+    return out;
+}
+
+struct Scenario {
+    const char* label;
+    std::vector<int> gone;   // indexes into FortyEntries
+    bool viaModel;           // DelZipFromFile with its own settings, else small steps
+};
+
+// Small steps so that both kinds of step (saved in the slot, and straight
+// moves by a long distance) happen many times on a small vault.
+compaction::Options SmallSteps(const std::string& journal) {
+    compaction::Options o;
+    o.journalPath = journal;
+    o.slotBytes = 1024;
+    o.chunkBytes = 512;
+    o.directDistance = 4000;
+    return o;
+}
+
+// The fault model is the disk here: flushes need not wait for the real one.
+struct NoDiskWaits {
+    NoDiskWaits() { fileio::SetFlushToDisk(false); }
+    ~NoDiskWaits() { fileio::SetFlushToDisk(true); }
+};
+
+struct Bench {
+    NoDiskWaits noWaits;
+    TempDir dir{"del_faults"};
+    std::vector<TestEntry> entries = FortyEntries();
+    Bytes before;
+    std::string vault = dir / "v.vfo";
+    std::string addJournal = dir / kAddJournalName;
+    std::string delJournal = deljournal::DeleteJournalPathFor(dir / kAddJournalName);
+
+    Bench() {
+        BuildVault(vault, entries);
+        before = ReadBytes(vault);
+    }
+
+    void Reset() {
+        ASSERT_TRUE(WriteBytes(vault, before));
+        fileio::Remove(delJournal);
+        fileio::Remove(delJournal + ".new");
+    }
+
+    void Delete(const Scenario& s) {
+        if (s.viaModel) {
+            CVaultModel model;
+            model.SetVaultPath(vault);
+            model.SetJournalPath(addJournal);
+            if (!model.LoadVaultList()) return;
+            for (int i : s.gone) model.MarkEntry(entries[i].name, entries[i].folder ? kEntryFolder : 0, "");
+            model.DelZipFromFile(true);
+        } else {
+            compaction::CompactVault(
+                vault,
+                [&](const std::string& name) {
+                    for (int i : s.gone)
+                        if (entries[i].name == name) return true;
+                    return false;
+                },
+                SmallSteps(delJournal));
+        }
+    }
+
+    // Runs the delete with the fault at write `at` (0: none); returns the
+    // number of writes seen.
+    int Run(const Scenario& s, Fault fault, int at) {
+        if (fault == Fault::Fail) {
+            int n = 0;
+            WriteHookGuard hook([&n, at](size_t) { return ++n != at; });
+            Delete(s);
+            return n;
+        }
+        FaultModel model(fault == Fault::None ? 0 : at, fault == Fault::Cut);
+        try {
+            Delete(s);
+        } catch (const ProcessStopped&) {
+        }
+        if (fault == Fault::Cut) model.DropUnflushed();
+        return model.Writes();
+    }
+};
+
+void ExpectBeforeOrAfter(const Bench& b, const Bytes& after) {
+    RecoverVault(b.vault, b.addJournal);
+    const Bytes now = ReadBytes(b.vault);
+    EXPECT_TRUE(now == b.before || now == after) << "size " << now.size() << " before " << b.before.size()
+                                                 << " after " << after.size();
+    EXPECT_FALSE(fileio::Exists(b.delJournal));
+    EXPECT_FALSE(fileio::Exists(b.delJournal + ".new"));
+}
+
+const std::vector<Scenario>& Scenarios() {
+    static const std::vector<Scenario> k = {
+        {"start, middle and end", {0, 1, 19, 20, 39}, false},
+        {"first, through the model", {0}, true},
+        {"last two, through the model", {38, 39}, true},
+        {"a folder in the middle, through the model", {19}, true},
+    };
+    return k;
+}
+
+}  // namespace
+
+TEST(VaultDeleteFaults, EveryWriteFailingStoppingOrLosingPower) {
+    Bench b;
+    for (const Scenario& s : Scenarios()) {
+        SCOPED_TRACE(s.label);
+        b.Reset();
+        const int writes = b.Run(s, Fault::None, 0);
+        const Bytes after = ReadBytes(b.vault);
+        ASSERT_NE(after, b.before);
+        ASSERT_GT(writes, 3);
+        // The clean result holds every other entry, byte for byte.
+        std::vector<ListedEntry> listed;
+        ASSERT_TRUE(ReadWholeVault(b.vault, &listed));
+        size_t next = 0;
+        for (size_t i = 0; i < b.entries.size(); ++i) {
+            bool gone = false;
+            for (int g : s.gone)
+                gone |= b.entries[g].name == b.entries[i].name ||
+                        (s.viaModel && b.entries[g].folder && b.entries[i].name.rfind(b.entries[g].name, 0) == 0);
+            if (gone) continue;
+            ASSERT_LT(next, listed.size());
+            EXPECT_EQ(listed[next].info.name, b.entries[i].name);
+            EXPECT_EQ(listed[next].data, b.entries[i].data);
+            EXPECT_EQ(listed[next].result, kVaultOk);
+            ++next;
+        }
+        EXPECT_EQ(next, listed.size());
+
+        for (Fault fault : {Fault::Fail, Fault::Stop, Fault::Cut}) {
+            for (int at = 1; at <= writes + 1; ++at) {
+                SCOPED_TRACE(std::string(FaultName(fault)) + " write " + std::to_string(at));
+                b.Reset();
+                b.Run(s, fault, at);
+                ExpectBeforeOrAfter(b, after);
+                if (HasFailure()) return;
+            }
+        }
+    }
+}
+
+// A recovery can itself be stopped by a power cut, at any of its writes; the
+// next one still ends in the before or the after state.
+TEST(VaultDeleteFaults, RecoveryCutShortIsRecoveredAgain) {
+    Bench b;
+    const Scenario& s = Scenarios()[0];
+    b.Reset();
+    const int writes = b.Run(s, Fault::None, 0);
+    const Bytes after = ReadBytes(b.vault);
+    for (int at = 5; at <= writes; at += 60) {
+        for (int again = 1;; ++again) {
+            SCOPED_TRACE("cut at write " + std::to_string(at) + ", recovery cut at " + std::to_string(again));
+            b.Reset();
+            b.Run(s, Fault::Cut, at);
+            int recoveryWrites = 0;
+            {
+                FaultModel model(again, true);
+                try {
+                    RecoverVault(b.vault, b.addJournal);
+                } catch (const ProcessStopped&) {
+                }
+                recoveryWrites = model.Writes();
+                model.DropUnflushed();
+            }
+            ExpectBeforeOrAfter(b, after);
+            if (HasFailure() || recoveryWrites < again) break;
+        }
+    }
+}

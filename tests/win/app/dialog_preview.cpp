@@ -1,0 +1,62 @@
+// hb-dialog-preview: shows the progress or the replace dialog with sample
+// texts until it is closed or the given seconds have passed (for looking at
+// them in each language; scripts/dialog-screens takes the pictures).
+//
+//   hb-dialog-preview progress-delete|progress-add|replace [seconds]
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "browser/ProgressDlg.h"
+#include "browser/ReplaceConfirmDlg.h"
+#include "framework/WinApp.h"
+#include "resources/resource.h"
+
+namespace {
+
+class CPreviewApp : public CWinApp {};
+
+const char kLongName[] =
+    "Holiday pictures 2023/Very long folder name/a file name much too long to be shown whole.jpg";
+
+void RunFor(DWORD ms) {
+  DWORD start = ::GetTickCount();
+  while (::GetTickCount() - start < ms) {
+    HbPumpMessages();
+    ::Sleep(20);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&icc);
+  CPreviewApp app;
+  std::string what = argc > 1 ? argv[1] : "progress-delete";
+  DWORD ms = static_cast<DWORD>(argc > 2 ? std::atoi(argv[2]) * 1000 : 10000);
+
+  if (what == "replace") {
+    // Closes itself after the time is up.
+    ::SetTimer(nullptr, 0, ms, [](HWND, UINT, UINT_PTR, DWORD) {
+      HWND dlg = ::FindWindowA("#32770", nullptr);
+      if (dlg) ::PostMessageA(dlg, WM_COMMAND, IDCANCEL, 0);
+    });
+    CReplaceConfirmDlg dlg;
+    dlg.SetName("Reports/2024/quarterly report of the northern region, final version.docx");
+    dlg.Run();
+    return 0;
+  }
+  CProgressDlg dlg;
+  bool add = what == "progress-add";
+  dlg.SetTitleId(add ? IDS_ADD_FILE : IDS_DELETE_TITLE);
+  if (!dlg.Create(nullptr)) return 1;
+  if (add)
+    dlg.SetText(kLongName, IDS_COPY_FILE, "C:\\Users\\me\\Pictures\\Holiday\\beach.jpg");
+  else
+    dlg.SetText(kLongName, IDS_DELETING_FILE, "");
+  RunFor(ms);
+  return 0;
+}
