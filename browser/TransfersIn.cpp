@@ -184,9 +184,9 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
                                               : IDS_LIMIT_VAULT;
     ShowMessage(source, IDS_ERROR_CAPTION, text, MB_ICONHAND, true);
   };
-  hooks.ownFilesSkipped = [this](const std::string& first) {
-    ShowMessage(first, IDS_INFORMATION, IDS_OWN_FILES_SKIPPED, MB_ICONINFORMATION, true);
-  };
+  // Said once the rows show what did go in.
+  std::string ownSkipped;
+  hooks.ownFilesSkipped = [&ownSkipped](const std::string& first) { ownSkipped = first; };
   hooks.loggedIn = [this] { return m_bLoggedIn; };
   hooks.disableCancel = [this] {
     if (m_progress) m_progress->DisableCancel();
@@ -217,8 +217,6 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
   {
     CVaultModel::WriteBatch protection(m_model);  // lifted now, put back at the end
     RecoverVault();
-    // Replacing can take entries out of the list: the rows keep only their texts.
-    DetachRowEntries();
     CAddBatch batch(m_model, std::move(hooks), move);
     std::string program = ModulePath();
     std::string programFolder = program.substr(0, program.find_last_of('\\') + 1);
@@ -228,6 +226,8 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
       if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
       batch.AddPath(path, 0);
     }
+    // Replacing can take entries out of the list: the rows keep only their texts.
+    if (m_model.MarkedCount() > 0) DetachRowEntries();
     batch.UpdateMarkedEntries();
     batch.Finish();
   }
@@ -235,6 +235,8 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
   m_model.SetHooks(viewHooks);
   ShowFolder(std::string());
   EndProgress();
+  if (!ownSkipped.empty())
+    ShowMessage(ownSkipped, IDS_INFORMATION, IDS_OWN_FILES_SKIPPED, MB_ICONINFORMATION, true);
   UpdateToolbar();
   ShowFreeSpace();
   ::SetForegroundWindow(frame);
