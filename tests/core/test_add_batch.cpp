@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "PowerCut.h"
 #include "VaultTestUtil.h"
+#include "document/VaultRecovery.h"
 #include "document/AddBatch.h"
 #include "document/SourceFolder.h"
 #include "vault/writer/VaultWriter.h"
@@ -493,4 +495,60 @@ TEST(AddBatch, NobodyLoggedInAddsNothing) {
     batch.Finish();
     EXPECT_FALSE(fileio::Exists(s.vault));
     EXPECT_EQ(s.model.EntryCount(), 0u);
+}
+
+// A process stopped at any write late in a move of 1,100 files: after the
+// journal's repair the vault holds every file up to the last checkpoint at
+// least, each whole, and every source whose entry is not in it still exists.
+TEST(AddBatch, AStopLosesAtMostTheFilesSinceTheLastCheckpointAndNoSource) {
+    const int kFiles = 1100;
+    auto fill = [&](BatchBench& s) {
+        for (int i = 0; i < kFiles; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "S/f%05d", i);
+            s.File(name, MakeData(16, static_cast<uint32_t>(i), true));
+        }
+    };
+    int total = 0;
+    {
+        BatchBench s("stopcount");
+        fill(s);
+        FaultModel counter(0, false);
+        CAddBatch batch(s.model, {}, true);
+        batch.AddPath(s.Src("S"));
+        batch.Finish();
+        total = counter.Writes();
+    }
+    for (int back : {40, 7}) {
+        SCOPED_TRACE(back);
+        BatchBench s("stop");
+        fill(s);
+        bool stopped = false;
+        {
+            FaultModel model(total - back, false);
+            try {
+                CAddBatch batch(s.model, {}, true);
+                batch.AddPath(s.Src("S"));
+                batch.Finish();
+            } catch (const ProcessStopped&) {
+                stopped = true;
+            }
+        }
+        ASSERT_TRUE(stopped);
+        RecoverVault(s.vault, s.model.JournalPath());
+        std::vector<ListedEntry> listed;
+        ASSERT_TRUE(ReadWholeVault(s.vault, &listed));
+        ASSERT_GE(listed.size(), 1024u);  // the first checkpoint: the folder and 1,023 files
+        for (size_t i = 1; i < listed.size(); ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "S/f%05d", static_cast<int>(i - 1));
+            EXPECT_STREQ(listed[i].info.name, name);
+            EXPECT_EQ(listed[i].data, MakeData(16, static_cast<uint32_t>(i - 1), true));
+        }
+        for (int i = static_cast<int>(listed.size()) - 1; i < kFiles; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "S/f%05d", i);
+            EXPECT_TRUE(fileio::Exists(s.Src(name))) << name;
+        }
+    }
 }
