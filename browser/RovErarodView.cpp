@@ -70,6 +70,7 @@ CRovErarodView::CRovErarodView(CRovErarodDoc* doc) : m_pDoc(doc) {
   OnCommand(ID_SELECT_ALL, [this] { OnSelectAll(); });
   OnUpdate(ID_SELECT_ALL, [this](CCmdUI& ui) { ui.Enable(m_bLoggedIn); });
   InitTransfersOut();  // Copy and Cut; copies a previous run left are removed
+  RegisterTransferCommands();  // Paste and the clipboard watch
   SetLeadByteTest(&IsLeadByte);
   m_order.compareText = [](const std::string& a, const std::string& b) {
     return ::lstrcmpA(a.c_str(), b.c_str());
@@ -117,9 +118,11 @@ void CRovErarodView::OnInitialUpdate() {
   if (disk.empty()) {
     m_model.SetVaultPath(std::string());
     m_bLoggedIn = false;
+    AcceptDrops(false);
     ::EnableWindow(m_hWnd, FALSE);
   } else {
     m_bLoggedIn = true;
+    AcceptDrops(true);
     BindVaultPath(disk);
     ShowFreeSpace();
   }
@@ -257,6 +260,7 @@ void CRovErarodView::LoginTo(const std::string& disk, const std::string& passwor
   App()->m_strPassword = password;
   BindVaultPath(disk);
   m_bLoggedIn = true;
+  AcceptDrops(true);
   RecoverVault();
   LoadVaultList();
   UpdateToolbar();
@@ -270,6 +274,7 @@ void CRovErarodView::Logout() {
   m_model.SetVaultPath(std::string());
   App()->m_strPassword.clear();
   m_bLoggedIn = false;
+  AcceptDrops(false);
   UpdateToolbar();
   SetStatusPane(1, std::string());
   ::EnableWindow(m_hWnd, FALSE);
@@ -774,7 +779,8 @@ bool CRovErarodView::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT* result) {
 
 LRESULT CRovErarodView::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
   LRESULT filtered = 0;
-  if (FilterWhileBusy(msg, wp, lp, &filtered)) return filtered;
+  if (FilterWhileBusy(msg, wp, lp, &filtered) || OnTransferMessage(msg, wp, lp, &filtered))
+    return filtered;
   if (msg == WM_LBUTTONDOWN && m_titleTip.CompletesDoubleClick(m_hWnd, lp, ::GetMessageTime()))
     msg = WM_LBUTTONDBLCLK;
   switch (msg) {

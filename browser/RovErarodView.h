@@ -7,6 +7,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <ole2.h>
 
@@ -81,8 +82,10 @@ public:
   const std::vector<std::string>& GetSelectionList() const { return m_selection; }
   // Shows and hides the toolbar buttons for the current state.
   void UpdateToolbar();
-  // Whether something could be pasted (no transfers yet: never).
-  bool CanPaste() const { return false; }
+  // Whether something could be pasted: the clipboard has an owner that is
+  // not this view, holds no data object of this view's, and offers a shell
+  // file list (TransfersIn.cpp).
+  bool CanPaste() const;
   // The context menu for the current state (sub-menu of menu 136 with the
   // items that apply); menu keeps it alive.  Null while logged out.
   HMENU PrepareContextMenu(CMenu* menu) const;
@@ -138,6 +141,22 @@ public:
   int GetWatcherCount() const;
   bool IsShuttingDown() const;
   const std::string& GetOpenedCopiesFolder() const { return m_strOpenedFolder; }
+  // --- Transfers into the vault (TransfersIn.cpp).
+  // Drops from the shell, Paste (command 57637, Ctrl+V, Shift+Insert, the
+  // context menu's Paste) and the clipboard watch.
+  void OnPaste();
+  void OnDropFiles(HDROP drop);
+  // The transfer routine: every path (files and folder trees) into the
+  // current folder with the progress dialog up; move deletes the sources.
+  // Returns once the rows are rebuilt.
+  void TransferFiles(const std::vector<std::string>& paths, bool move);
+  // Shell drops are taken while a disk is logged in and the view is not
+  // dragging its own items out.
+  void AcceptDrops(bool accept);
+  bool IsAcceptingDrops() const { return m_bAcceptingDrops; }
+  // The clipboard's "Preferred DropEffect" as last read: 0, 1 copy, 2 move.
+  DWORD GetTransferMode() const { return m_dwTransferMode; }
+  void OnClipboardChanged();
 
   // --- Long operations (ViewLongOperation.cpp).
   // While a long operation pumps messages the view is busy: every command
@@ -256,6 +275,9 @@ private:
   int FindNewFolderRow() const;
   void RemoveRow(int row);
   void SetVaultHooks();
+  // Commands and window messages of the transfers in (TransfersIn.cpp).
+  void RegisterTransferCommands();
+  bool OnTransferMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
   // Busy-time handling of a window message or a list notification; true
   // when it was dealt with here (ViewLongOperation.cpp).
   bool FilterWhileBusy(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
@@ -308,6 +330,11 @@ private:
   bool m_bDeferredPosted = false;
   std::unique_ptr<CProgressDlg> m_progress;
   int m_nCancel = 0;
+
+  // Transfers in.
+  bool m_bAcceptingDrops = false;
+  bool m_bClipboardListener = false;
+  DWORD m_dwTransferMode = 0;
   int m_nReplaceDecision = -1;
 
   // Transfers out: the object of the last Copy or Cut (one reference held),

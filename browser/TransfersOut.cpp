@@ -56,14 +56,14 @@ void CRovErarodView::OnBeginDrag() {
   // The drag loop pumps messages: nothing may change the rows meanwhile.
   CBusyScope busy(*this);
   // The view takes no drop of its own items.
-  const bool accepting = (::GetWindowLongPtrA(m_hWnd, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0;
-  if (accepting) ::DragAcceptFiles(m_hWnd, FALSE);
+  const bool accepting = IsAcceptingDrops();
+  if (accepting) AcceptDrops(false);
   m_bDraggingOut = true;
   CComRef<IDropSource> source(new CDropSource);
   DWORD effect = DROPEFFECT_NONE;
   ::DoDragDrop(object.Get(), source.Get(), DROPEFFECT_COPY, &effect);
   m_bDraggingOut = false;
-  if (accepting && m_hWnd) ::DragAcceptFiles(m_hWnd, TRUE);
+  if (accepting && m_hWnd) AcceptDrops(true);
 }
 
 HRESULT CRovErarodView::ExtractToStream(const std::string& vaultPath, const std::string& path,

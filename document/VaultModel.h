@@ -174,6 +174,7 @@ public:
     void SetJournalPath(const std::string& path) { m_journalPath = path; }
     const std::string& JournalPath() const { return m_journalPath; }
     void SetHooks(VaultHooks hooks) { m_hooks = std::move(hooks); }
+    const VaultHooks& Hooks() const { return m_hooks; }
     // Creates the vault's folder (\diviz) when it is missing.
     bool MakeVaultFolder() const;
 

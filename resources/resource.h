@@ -66,4 +66,9 @@
 #define IDS_BYTES 37
 #define IDS_PASSWORD_NOT_CHANGED 45
 #define IDS_FOLDER_NAME_INVALID 38
+// Adding: a limit of the vault reached, and the program's own files left out.
+#define IDS_LIMIT_NAME 61
+#define IDS_LIMIT_FILE 62
+#define IDS_LIMIT_VAULT 63
+#define IDS_OWN_FILES_SKIPPED 64
 #define IDS_SECURITY_AREA 353
