@@ -631,22 +631,6 @@ void CRovErarodView::OnContextMenu(POINT screen) {
 
 // --- Vault binding services.
 
-void CRovErarodView::CreateFolderChain(const std::string& path, bool includeLast) {
-  std::string p = path;
-  if (includeLast) p += '\\';
-  size_t root = p.find(":\\");
-  if (root == std::string::npos) return;
-  const char* begin = p.c_str();
-  for (const char* c = begin + root + 2; *c;) {
-    if (*c == '\\') {
-      std::string prefix(begin, static_cast<size_t>(c - begin));
-      ::CreateDirectoryA(prefix.c_str(), nullptr);
-    }
-    const char* next = ::CharNextA(c);
-    c = next > c ? next : c + 1;
-  }
-}
-
 int CRovErarodView::ShowMessage(const std::string& name, UINT captionId, UINT textId, UINT style,
                                 bool useName) {
   std::string text = LoadResString(textId);
@@ -657,39 +641,6 @@ int CRovErarodView::ShowMessage(const std::string& name, UINT captionId, UINT te
   }
   HWND owner = m_pFrame ? m_pFrame->m_hWnd : nullptr;
   return HbMessageBox(owner, text, LoadResString(captionId), style);
-}
-
-bool CRovErarodView::SelectDeviceDrive() {
-  if (m_hDevice == 0 || m_device.UDLL_DeviceExist(m_hDevice) == 0) return false;
-  return m_device.SelectDiskDrive(m_hDevice, App()->m_strDisk.c_str(), 1) != 0;
-}
-
-int CRovErarodView::DeviceWriteProtect(bool query, int value) {
-  if (!SelectDeviceDrive()) return 0;
-  if (query) return (m_device.UDLL_GetDeviceState(m_hDevice) & 0x10) ? 1 : 0;
-  m_device.UDLL_SetWriteProtect(m_hDevice, static_cast<uint32_t>(value));
-  return 0;
-}
-
-void CRovErarodView::FlushDevice() {
-  if (!m_bWin2000 || !SelectDeviceDrive()) return;
-  m_device.UDLL_FlushFileBuffer(m_hDevice);
-  ::Sleep(10);
-  m_device.UDLL_FlushFileBuffer(m_hDevice);
-}
-
-void CRovErarodView::ShowFreeSpace() {
-  const std::string& disk = App()->m_strDisk;
-  if (disk.empty()) return;
-  ULARGE_INTEGER freeForCaller{}, total{}, totalFree{};
-  std::string root = disk + "\\";
-  if (!::GetDiskFreeSpaceExA(root.c_str(), &freeForCaller, &total, &totalFree)) return;
-  SetStatusPane(1, FormatFreeSpace(freeForCaller.QuadPart, disk, m_texts));
-}
-
-void CRovErarodView::RecoverVault() {
-  if (m_model.VaultPath().empty()) return;
-  ::RecoverVault(m_model.VaultPath(), m_model.JournalPath());
 }
 
 // --- Messages.
