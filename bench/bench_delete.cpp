@@ -5,6 +5,7 @@
 // tenth of the file.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,6 +31,17 @@ std::string Folder() {
 // Entry sizes: the first as asked, the others a mix from 256 KB to 12 MB,
 // about 200 MB in all. Names end in ".zip" so the writer stores them as they
 // are (the compaction never looks at the data).
+// The journal's folder: HB_BENCH_JOURNAL_DIR when set (the program keeps it
+// in the computer's temporary folder, usually another disk than the vault's),
+// else the vault's.
+std::string JournalFolder() {
+    const char* dir = std::getenv("HB_BENCH_JOURNAL_DIR");
+    if (!dir || !*dir) return Folder();
+    std::string f = dir;
+    if (!fileio::IsSeparator(f.back())) f += fileio::Separator();
+    return f;
+}
+
 std::vector<size_t> Sizes(size_t first) {
     std::vector<size_t> sizes = {first};
     for (int i = 1; i < kEntries; ++i) sizes.push_back(size_t(128 + (i * 7919) % 6000) * 1024 + (i % 7 == 0 ? 8u << 20 : 0));
@@ -69,7 +81,8 @@ void Copy(const std::string& from, const std::string& to) {
 }
 
 // args: first entry's size in KB, guarded (1) or not (0), entry to delete;
-// then, when not 0, the slot in MB and the straight-step distance in KB.
+// then, when not 0, the longest slot step in MB and the straight-step
+// distance in KB.
 void Delete(benchmark::State& state) {
     const size_t first = size_t(state.range(0)) * 1024;
     const bool guarded = state.range(1) != 0;
@@ -77,8 +90,8 @@ void Delete(benchmark::State& state) {
     const std::string base = BaseVault(first);
     const std::string work = Folder() + "work.vfo";
     compaction::Options options;
-    if (guarded) options.journalPath = Folder() + deljournal::kDeleteJournalName;
-    if (state.range(3) > 0) options.slotBytes = uint64_t(state.range(3)) << 20;
+    if (guarded) options.journalPath = JournalFolder() + deljournal::kDeleteJournalName;
+    if (state.range(3) > 0) options.slotStepBytes = uint64_t(state.range(3)) << 20;
     if (state.range(4) > 0) options.directDistance = uint64_t(state.range(4)) << 10;
     uint64_t moved = 0;
     for (auto _ : state) {
@@ -101,18 +114,19 @@ BENCHMARK(Delete)
     ->ArgNames({"firstKB", "guarded", "entry", "slotMB", "straightKB"})
     ->Args({64, 0, 0, 0, 0})
     ->Args({64, 1, 0, 0, 0})
-    ->Args({64, 1, 0, 8, 0})
+    ->Args({64, 1, 0, 1, 0})
+    ->Args({64, 1, 0, 4, 0})
+    ->Args({64, 1, 0, 16, 0})
     ->Args({256, 0, 0, 0, 0})
+    ->Args({256, 1, 0, 0, 0})
     ->Args({256, 1, 0, 0, 256})
     ->Args({1024, 0, 0, 0, 0})
     ->Args({1024, 1, 0, 0, 0})
-    ->Args({1024, 1, 0, 0, 1024})
+    ->Args({1024, 1, 0, 0, 2048})
     ->Args({16384, 0, 0, 0, 0})
     ->Args({16384, 1, 0, 0, 0})
     ->Args({64, 0, 46, 0, 0})
     ->Args({64, 1, 46, 0, 0})
-    ->Args({64, 1, 46, 0, 2048})
-    ->Args({16384, 1, 0, 0, 2048})
-    ->Iterations(5)
+    ->Iterations(8)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -8,7 +8,7 @@
 // (flushed, then pointed at by a progress record) before the vault is
 // written, so that it too can be done again after a stop. The record of a
 // slot step also says that the step before it is done, so a run of such
-// steps costs one journal flush and one vault flush per step.
+// steps costs two journal flushes and one vault flush per step.
 #include "document/CompactionSteps.h"
 
 #include <algorithm>
@@ -102,9 +102,9 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
                 moved(step);
                 if (!record(m, done)) return false;
             } else {
-                // The slot and its record are flushed together; the record
-                // of the next slot step says this one is done, anything else
-                // records it on its own.
+                // The slot is flushed before its record is written; the
+                // record of the next slot step says this one is done,
+                // anything else records it on its own.
                 const size_t step = static_cast<size_t>(std::min(left, slot));
                 if (bytes.size() < step) bytes.resize(step);
                 if (!vaultFile.ReadAt(mv.src + done, bytes.data(), step) ||

@@ -18,7 +18,11 @@ using vault::PutU32;
 
 constexpr uint32_t kPlanMagic = 0x4A444248;   // "HBDJ"
 constexpr uint32_t kStateMagic = 0x53444248;  // "HBDS"
-constexpr uint32_t kVersion = 1;
+// Version 1 flushed a step's slot together with its record and told a torn
+// slot by a check value; version 2 flushes the slot before the record is
+// written. Journals of both versions are read.
+constexpr uint32_t kVersion = 2;
+constexpr uint32_t kCheckedSlotVersion = 1;
 constexpr size_t kHeaderBytes = 96;
 constexpr size_t kMoveBytes = 24;
 constexpr size_t kStateBytes = 64;    // one place; the record uses the first 32
@@ -135,7 +139,21 @@ uint64_t PlanBytes(const Plan& plan) {
 bool CJournal::Create(const std::string& path, const Plan& plan) {
     m_file.Close();
     if (plan.moves.size() > kMaxMoves || !PlanIsSound(plan)) return false;
-    m_plan = plan;
+    // Everything but the image, which is only ever read back from the file.
+    m_plan.oldSize = plan.oldSize;
+    m_plan.oldDirStart = plan.oldDirStart;
+    m_plan.oldTailCrc = plan.oldTailCrc;
+    m_plan.oldEndCrc = plan.oldEndCrc;
+    m_plan.newDirOffset = plan.newDirOffset;
+    m_plan.newSize = plan.newSize;
+    m_plan.slotCapacity = plan.slotCapacity;
+    m_plan.moves = plan.moves;
+    m_plan.tail = plan.tail;
+    m_plan.whole = plan.whole;
+    m_plan.image.clear();
+    m_plan.guardStart = plan.guardStart;
+    m_plan.guardCrc = plan.guardCrc;
+    m_version = kVersion;
     m_progress = Progress();
     m_progress.sequence = 1;
     const std::vector<uint8_t> encoded = EncodePlan(plan);
@@ -170,8 +188,10 @@ bool CJournal::Load(const std::string& path, bool* uncommitted) {
     uint64_t size = 0;
     uint8_t head[kHeaderBytes];
     if (!m_file.Size(&size) || size > kMaxJournalBytes || size < kHeaderBytes ||
-        !m_file.ReadAt(0, head, sizeof head) || GetU32(head) != kPlanMagic || GetU32(head + 4) != kVersion)
+        !m_file.ReadAt(0, head, sizeof head) || GetU32(head) != kPlanMagic ||
+        (GetU32(head + 4) != kVersion && GetU32(head + 4) != kCheckedSlotVersion))
         return false;
+    m_version = GetU32(head + 4);
     const uint32_t moveCount = GetU32(head + 56);
     const uint32_t tailSize = GetU32(head + 60);
     const uint64_t imageSize = GetU64(head + 80);
@@ -205,10 +225,11 @@ bool CJournal::Load(const std::string& path, bool* uncommitted) {
     if (!PlanIsSound(plan)) return false;
 
     // The later of the two progress records that is whole and, when it
-    // points at a slot, whose slot is whole too. A step's slot and record
-    // are flushed together before the vault is written, so a record whose
-    // slot did not reach the disk belongs to a step that never began; the
-    // record before it (its slot lies in the other place) still holds.
+    // points at a slot, whose slot is whole too. A step's slot reaches the
+    // disk before its record is written (in version 1 they were flushed
+    // together and the check value tells), so a record whose slot is not
+    // whole belongs to a step that never began; the record before it (its
+    // slot lies in the other place) still holds.
     uint8_t states[2 * kStateBytes] = {};
     const size_t have = static_cast<size_t>(std::min<uint64_t>(sizeof states, size - planBytes));
     if (!m_file.ReadAt(planBytes, states, have)) return false;
@@ -225,7 +246,10 @@ bool CJournal::Load(const std::string& path, bool* uncommitted) {
     for (size_t i = 0; i < count; ++i) {
         m_progress = found[i];
         std::vector<uint8_t> slot;
-        if (found[i].slotLength == 0 || ReadSlot(&slot)) {
+        const bool slotWhole = m_version == kCheckedSlotVersion
+                                   ? ReadSlot(&slot)
+                                   : SlotOffset(found[i].sequence) + found[i].slotLength <= size;
+        if (found[i].slotLength == 0 || slotWhole) {
             *uncommitted = false;
             return true;
         }
@@ -252,14 +276,15 @@ bool CJournal::SaveStep(uint32_t move, uint64_t done, const uint8_t* data, size_
     next.move = move;
     next.done = done;
     next.slotLength = static_cast<uint32_t>(length);
-    next.slotCrc = SlotCrc(data, length);
-    return m_file.Seek(SlotOffset(next.sequence)) && m_file.Write(data, length) && Put(next);
+    return m_file.Seek(SlotOffset(next.sequence)) && m_file.Write(data, length) && m_file.Flush() &&
+           Put(next);
 }
 
 bool CJournal::ReadSlot(std::vector<uint8_t>* out) {
     out->resize(m_progress.slotLength);
     return out->empty() || (m_file.ReadAt(SlotOffset(m_progress.sequence), out->data(), out->size()) &&
-                            SlotCrc(out->data(), out->size()) == m_progress.slotCrc);
+                            (m_version != kCheckedSlotVersion ||
+                             SlotCrc(out->data(), out->size()) == m_progress.slotCrc));
 }
 
 bool CJournal::Record(uint32_t move, uint64_t done) {

@@ -81,13 +81,14 @@ struct Progress {
     uint32_t move = 0;
     uint64_t done = 0;
     uint32_t slotLength = 0;
-    uint32_t slotCrc = 0;
+    uint32_t slotCrc = 0;   // version 1 journals only
 };
 
 // Full path of the delete journal beside the add journal addJournalPath.
 std::string DeleteJournalPathFor(const std::string& addJournalPath);
 
-// Check value of a step's bytes, as the progress record keeps it.
+// Check value of a step's bytes, as a version 1 progress record keeps it and
+// as the plan keeps its image's.
 uint32_t SlotCrc(const uint8_t* data, size_t length);
 
 // The plan's encoded size (without states and slot).
@@ -105,13 +106,14 @@ public:
     // (then *uncommitted is set when the file exists at all).
     bool Load(const std::string& path, bool* uncommitted);
 
+    // The plan; after Create it lacks the image, which stays with the caller.
     const Plan& GetPlan() const { return m_plan; }
     const Progress& GetProgress() const { return m_progress; }
 
     // Starts a step whose final bytes are `data`, to go at [dst + done,
     // dst + done + length) of move `move`: they go into the slot place of
     // the next progress record (the two records use two slot places in
-    // turn), then that record, all flushed at once.
+    // turn) and are flushed, then that record is written and flushed.
     bool SaveStep(uint32_t move, uint64_t done, const uint8_t* data, size_t length);
     // The current record's slot bytes; false when they do not check.
     bool ReadSlot(std::vector<uint8_t>* out);
@@ -130,6 +132,7 @@ private:
     Plan m_plan;
     Progress m_progress;
     uint64_t m_stateOffset = 0;
+    uint32_t m_version = 0;
 };
 
 }  // namespace deljournal

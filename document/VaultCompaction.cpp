@@ -130,7 +130,7 @@ Status MakePlan(CFile& file, const DirectoryInfo& dir, const std::vector<DirReco
     if (plan->newSize + kEndBlockSize > plan->oldSize || plan->oldSize < kEndBlockSize) return Status::Refused;
 
     const uint64_t room = deljournal::kMaxJournalBytes - deljournal::PlanBytes(*plan) - 4096;
-    plan->slotCapacity = std::min({options.slotBytes, deljournal::kMaxSlotBytes, room / 2});
+    plan->slotCapacity = std::min({options.slotBytes, options.slotStepBytes, deljournal::kMaxSlotBytes, room / 2});
     *journalRoom = room;
     bool ok = true;
     plan->oldTailCrc = CrcOfRange(file, plan->oldDirStart, plan->oldSize, &ok);
@@ -224,7 +224,8 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
     }
     // Kept whole in the journal when small, or when some region moves too
     // little for straight steps anyway.
-    if (guarded && total <= std::min({2 * plan.slotCapacity, room, deljournal::kMaxImageBytes}) &&
+    const uint64_t wholeLimit = 2 * std::min({options.slotBytes, deljournal::kMaxSlotBytes, room / 2});
+    if (guarded && total <= std::min({wholeLimit, room, deljournal::kMaxImageBytes}) &&
         (total <= options.directDistance || nearest < options.directDistance)) {
         // Small enough to keep in the journal whole: one write of the vault.
         plan.whole = true;

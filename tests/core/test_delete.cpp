@@ -3,6 +3,8 @@
 // DelZipFromFile with its shown deletion and Cancel.
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <algorithm>
 
 #include "PowerCut.h"
@@ -286,8 +288,7 @@ TEST(VaultModelDelete, ReplacementKeepsTheEntriesInTheList) {
 // ---------------------------------------------------------------------------
 // The delete journal.
 
-TEST(DeleteJournal, RecordWhoseSlotDidNotReachTheDiskGivesWayToTheOneBefore) {
-    TempDir dir("del_journal");
+deljournal::Plan SlotPlan() {
     deljournal::Plan plan;
     plan.oldSize = 10000;
     plan.oldDirStart = 9000;
@@ -296,12 +297,87 @@ TEST(DeleteJournal, RecordWhoseSlotDidNotReachTheDiskGivesWayToTheOneBefore) {
     plan.tail.assign(vault::kEndBlockSize, 0);
     plan.newSize = plan.newDirOffset + plan.tail.size();
     plan.slotCapacity = 512;
+    return plan;
+}
+
+TEST(DeleteJournal, PowerCutWhileAStepIsSavedLeavesThatStepOrTheOneBefore) {
+    TempDir dir("del_journal");
+    const deljournal::Plan plan = SlotPlan();
+    const Bytes first = MakeData(512, 1, false), second = MakeData(512, 2, false);
+    bool sawFirst = false, sawSecond = false;
+    for (int at = 1;; ++at) {
+        deljournal::CJournal j;
+        ASSERT_TRUE(j.Create(dir / "d.jnl", plan));
+        ASSERT_TRUE(j.SaveStep(0, 0, first.data(), first.size()));
+        bool finished = false;
+        {
+            FaultModel cut(at, true);
+            try {
+                finished = j.SaveStep(0, 512, second.data(), second.size());
+            } catch (const ProcessStopped&) {
+            }
+            j.Close();
+            cut.DropUnflushed();
+        }
+        // The second write is the record: by then the slot is on the disk.
+        if (at == 2) {
+            const Bytes raw = ReadBytes(dir / "d.jnl");
+            const size_t place = static_cast<size_t>(deljournal::PlanBytes(plan) + 2 * 64 + plan.slotCapacity);
+            ASSERT_GE(raw.size(), place + second.size());
+            EXPECT_TRUE(std::equal(second.begin(), second.end(), raw.begin() + place));
+        }
+        // Whatever reached the disk, the journal names a step whose saved
+        // bytes are whole.
+        bool uncommitted = true;
+        deljournal::CJournal k;
+        ASSERT_TRUE(k.Load(dir / "d.jnl", &uncommitted)) << "cut at write " << at;
+        Bytes slot;
+        ASSERT_TRUE(k.ReadSlot(&slot));
+        if (k.GetProgress().done == 0) {
+            EXPECT_EQ(slot, first) << "cut at write " << at;
+            EXPECT_FALSE(finished);
+            sawFirst = true;
+        } else {
+            EXPECT_EQ(k.GetProgress().done, 512u);
+            EXPECT_EQ(slot, second) << "cut at write " << at;
+            sawSecond = true;
+        }
+        k.Close();
+        if (finished) break;
+    }
+    EXPECT_TRUE(sawFirst);
+    EXPECT_TRUE(sawSecond);
+}
+
+// Journals written before slots were flushed ahead of their records told a
+// torn slot by its check value; such a journal is still read that way.
+TEST(DeleteJournal, FirstVersionJournalTellsATornSlotByItsCheckValue) {
+    TempDir dir("del_journal_v1");
+    const deljournal::Plan plan = SlotPlan();
     deljournal::CJournal j;
     ASSERT_TRUE(j.Create(dir / "d.jnl", plan));
     const Bytes first = MakeData(512, 1, false), second = MakeData(512, 2, false);
     ASSERT_TRUE(j.SaveStep(0, 0, first.data(), first.size()));
     ASSERT_TRUE(j.SaveStep(0, 512, second.data(), second.size()));
     j.Close();
+
+    // Rewrite it as version 1: the version, the plan's CRC, and each
+    // record's slot check value and CRC.
+    Bytes bytes = ReadBytes(dir / "d.jnl");
+    const size_t planBytes = static_cast<size_t>(deljournal::PlanBytes(plan));
+    auto crc = [](const uint8_t* p, size_t n) {
+        return static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), p, static_cast<uInt>(n)));
+    };
+    vault::PutU32(bytes.data() + 4, 1);
+    vault::PutU32(bytes.data() + planBytes - 4, crc(bytes.data(), planBytes - 4));
+    for (size_t place = 0; place < 2; ++place) {
+        uint8_t* state = bytes.data() + planBytes + place * 64;
+        const uint32_t sequence = vault::GetU32(state + 4);
+        const Bytes& saved = sequence == 2 ? first : second;
+        vault::PutU32(state + 24, deljournal::SlotCrc(saved.data(), saved.size()));
+        vault::PutU32(state + 28, crc(state, 28));
+    }
+    ASSERT_TRUE(WriteBytes(dir / "d.jnl", bytes));
 
     bool uncommitted = true;
     deljournal::CJournal k;
@@ -314,8 +390,7 @@ TEST(DeleteJournal, RecordWhoseSlotDidNotReachTheDiskGivesWayToTheOneBefore) {
 
     // The second step's slot is torn: its record no longer counts, and the
     // first step (whose slot lies in the other place) is done again.
-    Bytes bytes = ReadBytes(dir / "d.jnl");
-    const size_t secondSlot = static_cast<size_t>(deljournal::PlanBytes(plan) + 2 * 64 + plan.slotCapacity);
+    const size_t secondSlot = planBytes + 2 * 64 + static_cast<size_t>(plan.slotCapacity);
     ASSERT_EQ(bytes.size(), secondSlot + plan.slotCapacity);
     bytes[secondSlot + 100] ^= 0x40;
     ASSERT_TRUE(WriteBytes(dir / "d.jnl", bytes));

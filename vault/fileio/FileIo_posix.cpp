@@ -151,7 +151,7 @@ bool CFile::Truncate(uint64_t size) {
 }
 
 bool CFile::Flush() {
-    if (!IsOpen() || (fileio::FlushToDisk() && ::fsync(Fd(m_handle)) != 0)) return false;
+    if (!IsOpen() || (fileio::FlushToDisk() && ::fdatasync(Fd(m_handle)) != 0)) return false;
     if (fileio::IoObserver* o = fileio::CurrentIoObserver()) o->AfterFlush(*this);
     return true;
 }
