@@ -217,16 +217,23 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
 
     deljournal::CJournal journal;
     const bool guarded = !options.journalPath.empty();
-    uint64_t total = 0, nearest = UINT64_MAX;
+    uint64_t total = 0, nearest = UINT64_MAX, straightSteps = 0;
     for (const deljournal::Move& m : plan.moves) {
         total += m.len;
         nearest = std::min(nearest, m.src - m.dst);
+        straightSteps += (m.len + (m.src - m.dst) - 1) / (m.src - m.dst);
     }
+    // A straight step costs two flushes; saving bytes in the journal costs
+    // writing them twice. Straight steps that number at most two more than
+    // the rewrite's directDistance-sized pieces beat both a whole copy in
+    // the journal and steps through its slot, whatever the distances.
+    compaction::Options steps = options;
+    if (straightSteps <= 2 + total / std::max<uint64_t>(options.directDistance, 1)) steps.directDistance = 0;
     // Kept whole in the journal when small, or when some region moves too
     // little for straight steps anyway.
     const uint64_t wholeLimit = 2 * std::min({options.slotBytes, deljournal::kMaxSlotBytes, room / 2});
     if (guarded && total <= std::min({wholeLimit, room, deljournal::kMaxImageBytes}) &&
-        (total <= options.directDistance || nearest < options.directDistance)) {
+        (total <= steps.directDistance || nearest < steps.directDistance)) {
         // Small enough to keep in the journal whole: one write of the vault.
         plan.whole = true;
         plan.image.resize(static_cast<size_t>(total));
@@ -264,7 +271,7 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
     }
     if (plan.whole) out.bytesMoved = total;
     if (plan.whole ? !WriteWhole(file, plan, options)
-                   : (!RunMoves(file, guarded ? &journal : nullptr, plan, deljournal::Progress(), options,
+                   : (!RunMoves(file, guarded ? &journal : nullptr, plan, deljournal::Progress(), steps,
                                 &out.bytesMoved) ||
                       !WriteTail(file, plan))) {
         out.status = Status::WriteFailed;

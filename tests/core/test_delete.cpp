@@ -114,6 +114,57 @@ TEST(VaultCompaction, DeletingTheFirstEntryMovesEveryOtherOneDown) {
     ExpectVaultHoldsAllBut(dir / "v.vfo", entries, {"first.txt"});
 }
 
+// Remembers how large the journal file grew.
+class JournalGrowth : public fileio::IoObserver {
+public:
+    explicit JournalGrowth(std::string path) : m_path(std::move(path)) { fileio::SetIoObserver(this); }
+    ~JournalGrowth() override { fileio::SetIoObserver(nullptr); }
+    uint64_t Largest() const { return m_largest; }
+    bool BeforeWrite(CFile& file, uint64_t pos, size_t bytes) override {
+        if (file.Path().compare(0, m_path.size(), m_path) == 0) m_largest = std::max<uint64_t>(m_largest, pos + bytes);
+        return true;
+    }
+    bool BeforeTruncate(CFile&, uint64_t) override { return true; }
+    void AfterFlush(CFile&) override {}
+    void AfterRename(const std::string&, const std::string&) override {}
+    void AfterRemove(const std::string&) override {}
+
+private:
+    std::string m_path;
+    uint64_t m_largest = 0;
+};
+
+// A rewrite that takes a couple of steps by its distance goes straight, with
+// nothing but its plan in the journal; one that moves by a few bytes keeps
+// what it writes in the journal first.
+TEST(VaultCompaction, FewStraightStepsKeepOnlyThePlanInTheJournal) {
+    TempDir dir("del_straight");
+    const std::vector<TestEntry> entries = {{"tiny.bin", MakeData(100, 1, false)},
+                                            {"big.bin", MakeData(8000, 2, false)},
+                                            {"next.bin", MakeData(6000, 3, false)},
+                                            {"last.bin", MakeData(3000, 4, false)}};
+    for (const char* gone : {"big.bin", "tiny.bin"}) {
+        fileio::Remove(dir / "v.vfo");
+        BuildVault(dir / "v.vfo", entries);
+        uint64_t largest = 0;
+        compaction::Outcome out;
+        {
+            JournalGrowth growth(dir / "d.jnl");
+            out = DeleteNames(dir / "v.vfo", dir / "d.jnl", {gone});
+            largest = growth.Largest();
+        }
+        ASSERT_EQ(out.status, compaction::Status::Done) << gone;
+        if (std::string(gone) == "big.bin") {
+            EXPECT_LT(largest, 2048u);
+            EXPECT_GT(out.bytesMoved, 9000u);
+        } else {
+            EXPECT_GT(largest, out.bytesMoved);
+        }
+        EXPECT_FALSE(fileio::Exists(dir / "d.jnl"));
+        ExpectVaultHoldsAllBut(dir / "v.vfo", entries, {gone});
+    }
+}
+
 TEST(VaultCompaction, DeletingEverythingLeavesTheEndBlockAndRecoveryDropsIt) {
     TempDir dir("del_all");
     const auto entries = SomeEntries();
