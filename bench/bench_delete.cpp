@@ -91,7 +91,7 @@ void Delete(benchmark::State& state) {
     const std::string work = Folder() + "work.vfo";
     compaction::Options options;
     if (guarded) options.journalPath = JournalFolder() + deljournal::kDeleteJournalName;
-    if (state.range(3) > 0) options.slotStepBytes = uint64_t(state.range(3)) << 20;
+    if (state.range(3) > 0) options.slotBytes = uint64_t(state.range(3)) << 20;
     if (state.range(4) > 0) options.directDistance = uint64_t(state.range(4)) << 10;
     uint64_t moved = 0;
     for (auto _ : state) {
@@ -127,6 +127,7 @@ BENCHMARK(Delete)
     ->Args({16384, 1, 0, 0, 0})
     ->Args({64, 0, 46, 0, 0})
     ->Args({64, 1, 46, 0, 0})
+    ->Args({64, 1, 46, 0, 65536})
     ->Iterations(8)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -8,10 +8,18 @@
 // (flushed, then pointed at by a progress record) before the vault is
 // written, so that it too can be done again after a stop. The record of a
 // slot step also says that the step before it is done, so a run of such
-// steps costs two journal flushes and one vault flush per step.
+// steps costs two journal flushes and one vault flush per step. While one
+// slot step is written to the vault and flushed, a second thread reads the
+// next step's bytes and saves them in the other slot place; only its record
+// waits for the vault.
 #include "document/CompactionSteps.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace compaction {
@@ -48,12 +56,86 @@ bool WriteAt(CFile& file, uint64_t pos, const uint8_t* data, size_t length, cons
     return true;
 }
 
+// Runs one job at a time beside the caller. Without a thread (test hooks
+// installed, or no thread to be had) Start runs the job at once.
+class CSideJob {
+public:
+    explicit CSideJob(bool threaded) {
+        if (!threaded) return;
+        try {
+            m_thread = std::thread([this] { Loop(); });
+        } catch (...) {
+        }
+    }
+    ~CSideJob() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_quit = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable()) m_thread.join();
+    }
+    CSideJob(const CSideJob&) = delete;
+    CSideJob& operator=(const CSideJob&) = delete;
+
+    void Start(std::function<bool()> job) {
+        if (!m_thread.joinable()) {
+            m_result = job();
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_job = std::move(job);
+            m_busy = true;
+        }
+        m_wake.notify_all();
+    }
+    // The started job's result, once it has finished.
+    bool Wait() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_wake.wait(lock, [this] { return !m_busy; });
+        return m_result;
+    }
+
+private:
+    void Loop() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_quit || (m_busy && m_job); });
+            if (m_busy && m_job) {
+                std::function<bool()> job = std::move(m_job);
+                m_job = nullptr;
+                lock.unlock();
+                bool ok = false;
+                try {
+                    ok = job();
+                } catch (...) {
+                }
+                lock.lock();
+                m_result = ok;
+                m_busy = false;
+                m_wake.notify_all();
+                continue;
+            }
+            return;
+        }
+    }
+
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::function<bool()> m_job;
+    bool m_busy = false;
+    bool m_quit = false;
+    bool m_result = false;
+};
+
 }  // namespace
 
 bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal::Plan& plan,
               const deljournal::Progress& progress, const Options& options, uint64_t* bytesMoved) {
     using deljournal::Move;
-    std::vector<uint8_t> buffer, bytes;
+    std::vector<uint8_t> buffer;
     const uint32_t count = static_cast<uint32_t>(plan.moves.size());
     const uint64_t slot = std::min<uint64_t>(std::min(options.slotBytes, plan.slotCapacity),
                                              deljournal::kMaxSlotBytes);
@@ -73,6 +155,20 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
         return left > 0 && distance < left && distance < options.directDistance && slot > 0;
     };
 
+    // The side job reads a step's bytes through a handle of its own, so that
+    // it never moves the position of the one the vault is written through.
+    // Where the vault cannot be opened twice (Windows shares no handle of a
+    // file open for writing), the caller reads them and the side job only
+    // saves them.
+    bool anySlot = false;
+    for (uint32_t m = progress.move; journal && m < count && !anySlot; ++m)
+        anySlot = throughSlot(plan.moves[m], m == progress.move ? progress.done + progress.slotLength : 0);
+    const bool overlap = anySlot && !fileio::TestHooksInstalled();
+    CFile reader;
+    const bool sideReads = overlap && reader.Open(vaultFile.Path(), CFile::Mode::Read);
+    std::vector<uint8_t> steps[2];
+    CSideJob side(overlap);
+
     for (uint32_t m = progress.move; m < count; ++m) {
         const Move& mv = plan.moves[m];
         uint64_t done = m == progress.move ? progress.done : 0;
@@ -87,6 +183,14 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
             if (!throughSlot(mv, done) && !record(m, done)) return false;
         }
         const uint64_t distance = mv.src - mv.dst;
+        // The slot step whose bytes are saved but not yet recorded: its
+        // length and buffer (0: none).
+        size_t saved = 0;
+        int current = 0;
+        auto readStep = [&mv](CFile& from, uint64_t at, size_t length, std::vector<uint8_t>* bytes) {
+            if (bytes->size() < length) bytes->resize(length);
+            return from.ReadAt(mv.src + at, bytes->data(), length);
+        };
         while (done < mv.len) {
             const uint64_t left = mv.len - done;
             if (!journal) {
@@ -102,18 +206,34 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
                 moved(step);
                 if (!record(m, done)) return false;
             } else {
-                // The slot is flushed before its record is written; the
-                // record of the next slot step says this one is done,
-                // anything else records it on its own.
+                // The record of a slot step also says the step before it is
+                // done; anything else records the last one on its own.
                 const size_t step = static_cast<size_t>(std::min(left, slot));
-                if (bytes.size() < step) bytes.resize(step);
-                if (!vaultFile.ReadAt(mv.src + done, bytes.data(), step) ||
-                    !journal->SaveStep(m, done, bytes.data(), step) ||
-                    !WriteAt(vaultFile, mv.dst + done, bytes.data(), step, options) || !vaultFile.Flush())
+                if (saved == 0 && (!readStep(vaultFile, done, step, &steps[current]) ||
+                                   !journal->SaveSlot(steps[current].data(), step)))
                     return false;
-                done += step;
+                if (!journal->CommitSlot(m, done)) return false;
+                // The next step's bytes lie above this step's writes: they
+                // are read and saved while this one goes to the vault.
+                const uint64_t next = done + step;
+                const size_t nextStep = throughSlot(mv, next) ? static_cast<size_t>(std::min(mv.len - next, slot)) : 0;
+                std::vector<uint8_t>* nextBytes = &steps[1 - current];
+                if (nextStep > 0) {
+                    if (!sideReads && !readStep(vaultFile, next, nextStep, nextBytes)) return false;
+                    side.Start([&, next, nextStep, nextBytes] {
+                        return (!sideReads || readStep(reader, next, nextStep, nextBytes)) &&
+                               journal->SaveSlot(nextBytes->data(), nextStep);
+                    });
+                }
+                const bool written = WriteAt(vaultFile, mv.dst + done, steps[current].data(), step, options) &&
+                                     vaultFile.Flush();
+                const bool savedNext = nextStep == 0 || side.Wait();
+                if (!written || !savedNext) return false;
+                done = next;
                 moved(step);
-                if (!throughSlot(mv, done) && !record(m, done)) return false;
+                saved = nextStep;
+                current = 1 - current;
+                if (nextStep == 0 && !record(m, done)) return false;
             }
         }
     }

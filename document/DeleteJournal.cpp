@@ -270,14 +270,31 @@ uint64_t CJournal::SlotOffset(uint32_t sequence) const {
 }
 
 bool CJournal::SaveStep(uint32_t move, uint64_t done, const uint8_t* data, size_t length) {
+    return SaveSlot(data, length) && CommitSlot(move, done);
+}
+
+bool CJournal::SaveSlot(const uint8_t* data, size_t length) {
+    m_savedLength = 0;
     if (length == 0 || length > m_plan.slotCapacity) return false;
+    if (!m_file.Seek(SlotOffset(m_progress.sequence + 1)) || !m_file.Write(data, length) || !m_file.Flush())
+        return false;
+    m_savedLength = length;
+    // A first-version journal's records keep the check value its readers
+    // go by.
+    m_savedCrc = m_version == kCheckedSlotVersion ? SlotCrc(data, length) : 0;
+    return true;
+}
+
+bool CJournal::CommitSlot(uint32_t move, uint64_t done) {
+    if (m_savedLength == 0) return false;
     Progress next;
     next.sequence = m_progress.sequence + 1;
     next.move = move;
     next.done = done;
-    next.slotLength = static_cast<uint32_t>(length);
-    return m_file.Seek(SlotOffset(next.sequence)) && m_file.Write(data, length) && m_file.Flush() &&
-           Put(next);
+    next.slotLength = static_cast<uint32_t>(m_savedLength);
+    next.slotCrc = m_savedCrc;
+    m_savedLength = 0;
+    return Usable(next) && Put(next);
 }
 
 bool CJournal::ReadSlot(std::vector<uint8_t>* out) {

@@ -115,6 +115,12 @@ public:
     // the next progress record (the two records use two slot places in
     // turn) and are flushed, then that record is written and flushed.
     bool SaveStep(uint32_t move, uint64_t done, const uint8_t* data, size_t length);
+    // SaveStep in two halves: the bytes go into the next record's slot place
+    // and are flushed; CommitSlot then writes that record (flushed). Between
+    // the two the journal still names the step before, whose slot lies in
+    // the other place, so the halves may be apart while the vault is written.
+    bool SaveSlot(const uint8_t* data, size_t length);
+    bool CommitSlot(uint32_t move, uint64_t done);
     // The current record's slot bytes; false when they do not check.
     bool ReadSlot(std::vector<uint8_t>* out);
     // Writes the next progress record (no slot) into the other state
@@ -133,6 +139,8 @@ private:
     Progress m_progress;
     uint64_t m_stateOffset = 0;
     uint32_t m_version = 0;
+    size_t m_savedLength = 0;  // bytes put in the next slot place by SaveSlot
+    uint32_t m_savedCrc = 0;   // and their check value (first-version journals)
 };
 
 }  // namespace deljournal

@@ -130,7 +130,7 @@ Status MakePlan(CFile& file, const DirectoryInfo& dir, const std::vector<DirReco
     if (plan->newSize + kEndBlockSize > plan->oldSize || plan->oldSize < kEndBlockSize) return Status::Refused;
 
     const uint64_t room = deljournal::kMaxJournalBytes - deljournal::PlanBytes(*plan) - 4096;
-    plan->slotCapacity = std::min({options.slotBytes, options.slotStepBytes, deljournal::kMaxSlotBytes, room / 2});
+    plan->slotCapacity = std::min({options.slotBytes, deljournal::kMaxSlotBytes, room / 2});
     *journalRoom = room;
     bool ok = true;
     plan->oldTailCrc = CrcOfRange(file, plan->oldDirStart, plan->oldSize, &ok);
@@ -229,10 +229,11 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
     // the journal and steps through its slot, whatever the distances.
     compaction::Options steps = options;
     if (straightSteps <= 2 + total / std::max<uint64_t>(options.directDistance, 1)) steps.directDistance = 0;
-    // Kept whole in the journal when small, or when some region moves too
-    // little for straight steps anyway.
-    const uint64_t wholeLimit = 2 * std::min({options.slotBytes, deljournal::kMaxSlotBytes, room / 2});
-    if (guarded && total <= std::min({wholeLimit, room, deljournal::kMaxImageBytes}) &&
+    // Kept whole in the journal when small (at most two slot steps), or when
+    // some region moves too little for straight steps anyway. A larger one
+    // goes in slot steps, which overlap the journal's writes with the
+    // vault's.
+    if (guarded && total <= std::min({2 * plan.slotCapacity, room, deljournal::kMaxImageBytes}) &&
         (total <= steps.directDistance || nearest < steps.directDistance)) {
         // Small enough to keep in the journal whole: one write of the vault.
         plan.whole = true;

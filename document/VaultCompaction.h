@@ -42,13 +42,12 @@ struct Options {
     std::string journalPath;
     // Called between chunks so that the window keeps painting.
     std::function<void()> pump;
-    // Room in the journal for the bytes of a step whose own source it
-    // overwrites (at most deljournal::kMaxSlotBytes); a rewrite of up to
-    // twice this is kept in the journal whole.
-    uint64_t slotBytes = deljournal::kMaxSlotBytes;
-    // Longest such step: a step's bytes are read once and written twice,
-    // which is quickest while they stay in the processor's cache.
-    uint64_t slotStepBytes = 2 * 1024 * 1024;
+    // Longest step whose own source it overwrites, saved in the journal's
+    // slot first (at most deljournal::kMaxSlotBytes); a rewrite of up to
+    // twice this is kept in the journal whole. A step's bytes are read once
+    // and written twice, which is quickest while they stay in the
+    // processor's cache.
+    uint64_t slotBytes = 2 * 1024 * 1024;
     // A region that moves down by at least this much goes in steps as long
     // as the distance without saving anything; shorter distances go through
     // the journal's slot. Each straight step costs a flush of the vault and

@@ -449,6 +449,16 @@ TEST(DeleteJournal, FirstVersionJournalTellsATornSlotByItsCheckValue) {
     EXPECT_EQ(k.GetProgress().done, 0u);
     ASSERT_TRUE(k.ReadSlot(&slot));
     EXPECT_EQ(slot, first);
+
+    // A recovery that goes on with such a journal writes records its own
+    // kind of reader accepts.
+    const Bytes third = MakeData(512, 3, false);
+    ASSERT_TRUE(k.SaveStep(0, 512, third.data(), third.size()));
+    k.Close();
+    ASSERT_TRUE(k.Load(dir / "d.jnl", &uncommitted));
+    EXPECT_EQ(k.GetProgress().done, 512u);
+    ASSERT_TRUE(k.ReadSlot(&slot));
+    EXPECT_EQ(slot, third);
 }
 
 TEST(DeleteJournal, JournalOfAnotherVaultIsLeftForItsOwnVault) {

@@ -137,6 +137,10 @@ public:
 };
 void SetIoObserver(IoObserver* observer);
 IoObserver* CurrentIoObserver();
+// True while a test's write hook or observer is installed: work that would
+// otherwise overlap writes on two threads then does them one after another,
+// so that the hooks see one order.
+bool TestHooksInstalled();
 
 // Test hook for fault-injection loops, whose disk is a fault model: with
 // false, CFile::Flush and Rename do not wait for the disk (the observer is

@@ -49,6 +49,8 @@ bool g_flushToDisk = true;
 void SetFlushToDisk(bool on) { g_flushToDisk = on; }
 bool FlushToDisk() { return g_flushToDisk; }
 
+bool TestHooksInstalled() { return g_observer != nullptr || static_cast<bool>(Hook()); }
+
 // Used by both platform sides before each write.
 bool WriteAllowed(size_t bytes) {
     WriteHook& hook = Hook();
