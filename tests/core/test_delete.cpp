@@ -165,6 +165,25 @@ TEST(VaultCompaction, FewStraightStepsKeepOnlyThePlanInTheJournal) {
     }
 }
 
+// Many slot steps, each saved in the journal beside the vault's write of
+// the step before it.
+TEST(VaultCompaction, SlotStepsMoveEveryByteWhileTheNextOneIsSaved) {
+    TempDir dir("del_slots");
+    std::vector<TestEntry> entries = {{"small.bin", MakeData(300, 1, false)}};
+    for (int i = 0; i < 12; ++i)
+        entries.push_back({"part" + std::to_string(i) + ".bin", MakeData(50000 + 977 * i, 10 + i, false)});
+    BuildVault(dir / "v.vfo", entries);
+    compaction::Options options;
+    options.journalPath = dir / "d.jnl";
+    options.slotBytes = 16 * 1024;
+    const auto out = compaction::CompactVault(
+        dir / "v.vfo", [](const std::string& n) { return n == "small.bin"; }, options);
+    ASSERT_EQ(out.status, compaction::Status::Done);
+    EXPECT_GT(out.bytesMoved, 600000u);
+    EXPECT_FALSE(fileio::Exists(dir / "d.jnl"));
+    ExpectVaultHoldsAllBut(dir / "v.vfo", entries, {"small.bin"});
+}
+
 TEST(VaultCompaction, DeletingEverythingLeavesTheEndBlockAndRecoveryDropsIt) {
     TempDir dir("del_all");
     const auto entries = SomeEntries();
