@@ -8,7 +8,8 @@
 //            with the higher sequence number counts
 //   slots    two places for the bytes of the step in progress, when that
 //            step overwrites its own source (a move by a distance smaller
-//            than the step); progress records use them in turn
+//            than the step); progress records use them in turn, and a
+//            slot is flushed before the record that points at it is written
 // The plan and the first progress record are flushed before the vault is
 // written; a journal without them never touched its vault.
 #pragma once
