@@ -14,6 +14,8 @@
 // waits for the vault.
 #include "document/CompactionSteps.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <functional>
@@ -237,6 +239,19 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
             }
         }
     }
+    return true;
+}
+
+bool RangeCrc(CFile& file, uint64_t from, uint64_t to, uint32_t* crc) {
+    uLong c = crc32(0L, Z_NULL, 0);
+    std::vector<uint8_t> buf(64 * 1024);
+    for (uint64_t x = from; x < to;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), to - x));
+        if (!file.ReadAt(x, buf.data(), n)) return false;
+        c = crc32(c, buf.data(), static_cast<uInt>(n));
+        x += n;
+    }
+    *crc = static_cast<uint32_t>(c);
     return true;
 }
 

@@ -15,6 +15,9 @@ namespace compaction {
 bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal::Plan& plan,
               const deljournal::Progress& progress, const Options& options, uint64_t* bytesMoved);
 
+// CRC-32 of the file's bytes [from, to); false when they cannot be read.
+bool RangeCrc(CFile& file, uint64_t from, uint64_t to, uint32_t* crc);
+
 // Writes the new directory tail at its offset, cuts the file behind it and
 // flushes.
 bool WriteTail(CFile& vaultFile, const deljournal::Plan& plan);

@@ -2,8 +2,6 @@
 // journal lies in the temporary folder shared by every disk, so before it is
 // applied the vault must be shown to be the one it was written for, in a
 // state the rewrite can have left it in.
-#include <zlib.h>
-
 #include <algorithm>
 #include <vector>
 
@@ -18,19 +16,6 @@ namespace compaction {
 namespace {
 
 using namespace vault;
-
-bool RangeCrc(CFile& file, uint64_t from, uint64_t to, uint32_t* crc) {
-    uLong c = crc32(0L, Z_NULL, 0);
-    std::vector<uint8_t> buf(64 * 1024);
-    for (uint64_t x = from; x < to;) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), to - x));
-        if (!file.ReadAt(x, buf.data(), n)) return false;
-        c = crc32(c, buf.data(), static_cast<uInt>(n));
-        x += n;
-    }
-    *crc = static_cast<uint32_t>(c);
-    return true;
-}
 
 // Before and during the moves the old directory and end record are as they
 // were: the moves only write below the directory.

@@ -3,8 +3,6 @@
 // carrying them out under the delete journal.
 #include "document/VaultCompaction.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 
 #include "document/CompactionSteps.h"
@@ -28,21 +26,6 @@ struct DirRecord {
     std::string name;
     bool deleted = false;
 };
-
-uint32_t CrcOfRange(CFile& file, uint64_t from, uint64_t to, bool* ok) {
-    uLong crc = crc32(0L, Z_NULL, 0);
-    std::vector<uint8_t> buf(64 * 1024);
-    for (uint64_t x = from; x < to;) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), to - x));
-        if (!file.ReadAt(x, buf.data(), n)) {
-            *ok = false;
-            return 0;
-        }
-        crc = crc32(crc, buf.data(), static_cast<uInt>(n));
-        x += n;
-    }
-    return static_cast<uint32_t>(crc);
-}
 
 // Reads every central record of the directory. NotAVault when the end record
 // is missing or a record cannot be read.
@@ -132,9 +115,8 @@ Status MakePlan(CFile& file, const DirectoryInfo& dir, const std::vector<DirReco
     const uint64_t room = deljournal::kMaxJournalBytes - deljournal::PlanBytes(*plan) - 4096;
     plan->slotCapacity = std::min({options.slotBytes, deljournal::kMaxSlotBytes, room / 2});
     *journalRoom = room;
-    bool ok = true;
-    plan->oldTailCrc = CrcOfRange(file, plan->oldDirStart, plan->oldSize, &ok);
-    plan->oldEndCrc = CrcOfRange(file, plan->oldSize - kEndBlockSize, plan->oldSize, &ok);
+    const bool ok = RangeCrc(file, plan->oldDirStart, plan->oldSize, &plan->oldTailCrc) &&
+         RangeCrc(file, plan->oldSize - kEndBlockSize, plan->oldSize, &plan->oldEndCrc);
     *kept = keptCount;
     return ok ? Status::Done : Status::NotAVault;
 }
@@ -245,7 +227,7 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
             at += m.len;
         }
         plan.guardStart = plan.ImageStart() - std::min<uint64_t>(plan.ImageStart(), kGuardBytes);
-        plan.guardCrc = CrcOfRange(file, plan.guardStart, plan.ImageStart(), &ok);
+        ok = ok && RangeCrc(file, plan.guardStart, plan.ImageStart(), &plan.guardCrc);
         if (!ok) {
             out.status = Status::NotAVault;
             out.deleted.clear();

@@ -126,4 +126,12 @@ private:
     std::vector<Undo> m_undo;
 };
 
+// While a fault model is the disk, flushes need not wait for the real one.
+struct NoDiskWaits {
+    NoDiskWaits() { fileio::SetFlushToDisk(false); }
+    ~NoDiskWaits() { fileio::SetFlushToDisk(true); }
+    NoDiskWaits(const NoDiskWaits&) = delete;
+    NoDiskWaits& operator=(const NoDiskWaits&) = delete;
+};
+
 }  // namespace hbtest

@@ -62,12 +62,6 @@ compaction::Options SmallSteps(const std::string& journal, uint64_t slot) {
     return o;
 }
 
-// The fault model is the disk here: flushes need not wait for the real one.
-struct NoDiskWaits {
-    NoDiskWaits() { fileio::SetFlushToDisk(false); }
-    ~NoDiskWaits() { fileio::SetFlushToDisk(true); }
-};
-
 struct Bench {
     NoDiskWaits noWaits;
     TempDir dir{"del_faults"};

@@ -22,11 +22,6 @@ namespace {
 
 enum class Fault { Stop, Cut };
 
-struct NoDiskWaits {
-    NoDiskWaits() { fileio::SetFlushToDisk(false); }
-    ~NoDiskWaits() { fileio::SetFlushToDisk(true); }
-};
-
 // Disk A's vault and disk B's vault, one temporary folder for both journals.
 struct TwoDisks {
     NoDiskWaits noWaits;

@@ -92,21 +92,6 @@ void RemoveTree(const std::string& dir) {
   RemoveDirectoryA(dir.c_str());
 }
 
-std::vector<std::string> StoredNames(const char* vault) {
-  std::vector<std::string> names;
-  VaultHandle* h = OpenVaultReader(vault, 0, kVaultSourcePath, nullptr);
-  if (!h) return names;
-  ZipEntryInfo info;
-  int count = ReadEntryInfo(h, -1, &info) == 0 ? info.index : 0;
-  for (int i = 0; i < count; ++i) {
-    ZipEntryInfo e;
-    if (ReadEntryInfo(h, i, &e) == 0) names.push_back(e.name);
-  }
-  CloseVaultHandle(h);
-  return names;
-}
-
-
 std::map<std::string, std::string> StoredContents(const char* vault) {
   std::map<std::string, std::string> out;
   VaultHandle* h = OpenVaultReader(vault, 0, kVaultSourcePath, nullptr);

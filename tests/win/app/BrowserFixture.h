@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "GuiTestSupport.h"
+#include "StoredEntries.h"
 #include "app/MainFrm.h"
 #include "app/RovErarodApp.h"
 #include "browser/RovErarodView.h"
@@ -35,8 +36,6 @@ FILETIME Utc(WORD y, WORD mo, WORD d, WORD h, WORD mi);
 void WriteFileOf(const std::string& path, size_t bytes, FILETIME modified);
 std::string FileBytes(size_t bytes);
 void RemoveTree(const std::string& dir);
-// Names the vault reader lists, as stored.
-std::vector<std::string> StoredNames(const char* vault);
 // Every entry the reader lists with its unpacked bytes (folders: empty).
 // A failing unpack gives the entry "<unpack failed>".
 std::map<std::string, std::string> StoredContents(const char* vault);

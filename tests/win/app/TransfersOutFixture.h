@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "GuiTestSupport.h"
+#include "StoredEntries.h"
 #include "app/MainFrm.h"
 #include "app/RovErarodApp.h"
 #include "browser/RovErarodView.h"
@@ -60,20 +61,6 @@ struct Source {
   std::string data;
   FILETIME modified{};
 };
-
-inline std::vector<std::string> StoredNames() {
-  std::vector<std::string> names;
-  VaultHandle* h = OpenVaultReader(kVault, 0, kVaultSourcePath, nullptr);
-  if (!h) return names;
-  ZipEntryInfo info;
-  int count = ReadEntryInfo(h, -1, &info) == 0 ? info.index : 0;
-  for (int i = 0; i < count; ++i) {
-    ZipEntryInfo e;
-    if (ReadEntryInfo(h, i, &e) == 0) names.push_back(e.name);
-  }
-  CloseVaultHandle(h);
-  return names;
-}
 
 inline std::string StoredData(const std::string& name) {
   CEntryReader r;

@@ -17,27 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "TimingClock.h"
 #include "app/MainFrm.h"
 #include "app/RovErarodApp.h"
 #include "browser/RovErarodView.h"
+#include "framework/WinApp.h"
 #include "resources/resource.h"
 
 namespace {
-
-double Now() {
-  LARGE_INTEGER f, c;
-  QueryPerformanceFrequency(&f);
-  QueryPerformanceCounter(&c);
-  return 1000.0 * static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-void Pump() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-}
 
 void PrintMemory(const char* when) {
   PROCESS_MEMORY_COUNTERS pmc{};
@@ -71,7 +58,7 @@ int main(int argc, char** argv) {
   frame->UpdateWindow();
   DWORD start = GetTickCount();
   while (GetTickCount() - start < 1500) {  // the one-shot load
-    Pump();
+    HbPumpMessages();
     Sleep(20);
   }
   size_t before = view->GetModel().EntryCount();
@@ -92,15 +79,15 @@ int main(int argc, char** argv) {
   CloseClipboard();
   start = GetTickCount();
   while (!view->CanPaste() && GetTickCount() - start < 10000) {
-    Pump();
+    HbPumpMessages();
     Sleep(20);
   }
 
   PrintMemory("before");
-  double t0 = Now();
+  double t0 = NowMs();
   frame->SendMessage(WM_COMMAND, ID_EDIT_PASTE, 0);
   frame->UpdateWindow();
-  double t1 = Now();
+  double t1 = NowMs();
   PrintMemory("after");
   std::printf("paste: %zu entries added (%zu in the vault) in %.1f ms\n",
               view->GetModel().EntryCount() - before, view->GetModel().EntryCount(), t1 - t0);

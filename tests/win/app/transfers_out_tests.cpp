@@ -39,11 +39,11 @@ TEST_F(TransfersOutTest, CopyOfOneFileHandsOverExactlyThatFile) {
   EXPECT_TRUE(FAILED(hr));  // no second item
 
   // The copy was performed: the vault keeps everything.
-  std::vector<std::string> before = StoredNames();
+  std::vector<std::string> before = StoredNames(kVault);
   CVaultDataObject* own = m_view->GetClipboardObject();
   ASSERT_NE(nullptr, own);
   EXPECT_EQ(S_OK, DeliverEffect(own, DROPEFFECT_COPY));
-  EXPECT_EQ(before, StoredNames());
+  EXPECT_EQ(before, StoredNames(kVault));
   EXPECT_TRUE(m_view->ClipboardHoldsOwnObject());
   EXPECT_EQ(3, m_view->GetItemCount());
 }
@@ -152,7 +152,7 @@ TEST_F(TransfersOutTest, CutOfAFolderThenAPerformedMoveTakesItOutOfTheVault) {
   EXPECT_EQ(S_OK, DeliverEffect(own, DROPEFFECT_MOVE));
   // The vault, not only the rows: Docs and everything under it are gone,
   // the rest is intact.
-  EXPECT_EQ((std::vector<std::string>{"note.txt", "empty.txt"}), StoredNames());
+  EXPECT_EQ((std::vector<std::string>{"note.txt", "empty.txt"}), StoredNames(kVault));
   EXPECT_EQ("hello from the vault\r\n", StoredData("note.txt"));
   std::vector<std::string> rows;
   ShowRowsOf(m_view, &rows);
@@ -176,7 +176,7 @@ TEST_F(TransfersOutTest, AMoveKeepsWhatTheTargetNeverReadInFull) {
   EXPECT_EQ(S_OK, DeliverEffect(m_view->GetClipboardObject(), DROPEFFECT_MOVE));
   EXPECT_EQ((std::vector<std::string>{"Docs/", "Docs/Sub/", "Docs/Sub/deep.bin", "b.txt",
                                       "note.txt", "empty.txt"}),
-            StoredNames());
+            StoredNames(kVault));
   EXPECT_EQ(Data(70000, 3), StoredData("Docs/Sub/deep.bin"));
 }
 
@@ -190,17 +190,17 @@ TEST_F(TransfersOutTest, AMoveIntoTheRecycleBinAndAPerformedCopyDeleteNothing) {
   CVaultDataObject* own = m_view->GetClipboardObject();
   const CLSID recycleBin = {0x645ff040, 0x5081, 0x101b,
                             {0x9f, 0x08, 0x00, 0xaa, 0x00, 0x2f, 0x95, 0x4e}};
-  std::vector<std::string> before = StoredNames();
+  std::vector<std::string> before = StoredNames(kVault);
   EXPECT_EQ(S_OK, Deliver(own, CVaultDataObject::FormatTargetClsid(), &recycleBin, sizeof(CLSID)));
   EXPECT_TRUE(own->IgnoresNextEffect());
   EXPECT_EQ(S_OK, DeliverEffect(own, DROPEFFECT_MOVE));
   EXPECT_FALSE(own->IgnoresNextEffect());
-  EXPECT_EQ(before, StoredNames());
+  EXPECT_EQ(before, StoredNames(kVault));
   // A target that copied, and the logical effect, change nothing either.
   DWORD move = DROPEFFECT_MOVE;
   EXPECT_EQ(S_OK, Deliver(own, CVaultDataObject::FormatLogicalPerformedEffect(), &move, 4));
   EXPECT_EQ(S_OK, DeliverEffect(own, DROPEFFECT_COPY));
-  EXPECT_EQ(before, StoredNames());
+  EXPECT_EQ(before, StoredNames(kVault));
   EXPECT_TRUE(m_view->ClipboardHoldsOwnObject());
 }
 
@@ -328,7 +328,7 @@ TEST_F(TransfersOutTest, DeleteEmptiesTheClipboardWhenItHoldsTheViewsItems) {
   EXPECT_FALSE(IsClipboardFormatAvailable(CVaultDataObject::FormatDescriptorA()));
   EXPECT_EQ((std::vector<std::string>{"Docs/", "Docs/a.txt", "Docs/a.txt.bak", "Docs/Sub/",
                                       "Docs/Sub/deep.bin", "b.txt", "note.txt"}),
-            StoredNames());
+            StoredNames(kVault));
   // Another program's clipboard content is left alone.
   ASSERT_TRUE(OpenClipboard(nullptr));
   EmptyClipboard();
@@ -454,7 +454,7 @@ TEST_F(TransfersOutTest, DraggingOutHandsTheItemsToTheDropTargetAsACopy) {
     }
   }
   EXPECT_FALSE(drop.offersPreferred);  // a drag object names no preferred effect
-  EXPECT_EQ(8u, StoredNames().size());  // a drag copies
+  EXPECT_EQ(8u, StoredNames(kVault).size());  // a drag copies
   RevokeDragDrop(target);
   DestroyWindow(target);
 }

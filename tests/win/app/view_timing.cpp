@@ -18,26 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "TimingClock.h"
 #include "app/MainFrm.h"
 #include "app/RovErarodApp.h"
 #include "browser/RovErarodView.h"
+#include "framework/WinApp.h"
 
 namespace {
-
-double Now() {
-  LARGE_INTEGER f, c;
-  QueryPerformanceFrequency(&f);
-  QueryPerformanceCounter(&c);
-  return 1000.0 * static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-void Pump() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-}
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -62,27 +49,27 @@ int main(int argc, char** argv) {
   CRovErarodView* view = frame->GetView();
   frame->ShowWindow(SW_SHOW);
   frame->UpdateWindow();
-  Pump();
+  HbPumpMessages();
 
   std::vector<double> login, enter, up;
   for (int r = 0; r < rounds; ++r) {
-    double t0 = Now();
+    double t0 = NowMs();
     view->LoginTo("E:", "timing");
     frame->UpdateWindow();
-    double t1 = Now();
+    double t1 = NowMs();
     int rootRows = view->GetItemCount();
     size_t entries = view->GetModel().EntryCount();
     std::string name = folder;
     for (int i = 0; name.empty() && i < rootRows; ++i)
       if (view->IsFolderRow(i)) name = view->GetRowText(i, 0);
-    double t2 = Now();
+    double t2 = NowMs();
     view->ShowFolder(name);
     frame->UpdateWindow();
-    double t3 = Now();
+    double t3 = NowMs();
     int folderRows = view->GetItemCount();
     view->OnUp();
     frame->UpdateWindow();
-    double t4 = Now();
+    double t4 = NowMs();
     std::printf("round %d: entries %zu, root rows %d: login %.1f ms; enter \"%s\" (%d rows) %.1f ms; "
                 "up %.1f ms\n",
                 r + 1, entries, rootRows, t1 - t0, name.c_str(), folderRows, t3 - t2, t4 - t3);
@@ -93,7 +80,7 @@ int main(int argc, char** argv) {
     // The watch timer empties the list while logged out; let it.
     DWORD start = GetTickCount();
     while (view->GetItemCount() > 0 && GetTickCount() - start < 10000) {
-      Pump();
+      HbPumpMessages();
       Sleep(20);
     }
   }
