@@ -139,20 +139,9 @@ uint64_t PlanBytes(const Plan& plan) {
 bool CJournal::Create(const std::string& path, const Plan& plan) {
     m_file.Close();
     if (plan.moves.size() > kMaxMoves || !PlanIsSound(plan)) return false;
-    // Everything but the image, which is only ever read back from the file.
-    m_plan.oldSize = plan.oldSize;
-    m_plan.oldDirStart = plan.oldDirStart;
-    m_plan.oldTailCrc = plan.oldTailCrc;
-    m_plan.oldEndCrc = plan.oldEndCrc;
-    m_plan.newDirOffset = plan.newDirOffset;
-    m_plan.newSize = plan.newSize;
-    m_plan.slotCapacity = plan.slotCapacity;
-    m_plan.moves = plan.moves;
-    m_plan.tail = plan.tail;
-    m_plan.whole = plan.whole;
-    m_plan.image.clear();
-    m_plan.guardStart = plan.guardStart;
-    m_plan.guardCrc = plan.guardCrc;
+    // The image is only ever read back from the file.
+    m_plan = plan;
+    m_plan.image = std::vector<uint8_t>();
     m_version = kVersion;
     m_progress = Progress();
     m_progress.sequence = 1;

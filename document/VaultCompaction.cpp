@@ -209,7 +209,7 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
     // writing them twice. Straight steps that number at most two more than
     // the rewrite's directDistance-sized pieces beat both a whole copy in
     // the journal and steps through its slot, whatever the distances.
-    compaction::Options steps = options;
+    Options steps = options;
     if (straightSteps <= 2 + total / std::max<uint64_t>(options.directDistance, 1)) steps.directDistance = 0;
     // Kept whole in the journal when small (at most two slot steps), or when
     // some region moves too little for straight steps anyway. A larger one
