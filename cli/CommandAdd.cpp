@@ -220,7 +220,7 @@ int CommandAdd(Session& s, const Arguments& a) {
     if (fileio::Exists(vaultPath)) {
         OpenVault v;
         if (!LoadVault(s, vaultPath, &v, false)) return kExitFailure;
-        for (const Entry& e : v.entries) present.insert(UpperAscii(RequestedName(e.name)));
+        for (const Entry& e : v.entries) present.insert(FoldName(RequestedName(e.name)));
         existingEntries = v.entries.size();
         FileInfo info;
         if (fileio::GetInfo(vaultPath, &info)) vaultSize = info.size;
@@ -240,7 +240,12 @@ int CommandAdd(Session& s, const Arguments& a) {
             s.Error("interrupted; " + std::to_string(items.size() - i) + " entries not added");
             break;
         }
-        std::string key = UpperAscii(item.name);
+        if (!vault::IsValidUtf8(item.name)) {
+            s.Error(item.source + ": the name is not valid UTF-8; skipped");
+            ++skipped;
+            continue;
+        }
+        std::string key = FoldName(item.name);
         if (present.count(key)) {
             if (!item.folder) {
                 s.Error(item.source + ": " + Quoted(item.name) + " is already in the vault; skipped");
@@ -249,9 +254,10 @@ int CommandAdd(Session& s, const Arguments& a) {
             continue;
         }
         std::string stored = item.folder ? item.name + "/" : item.name;
-        if (stored.size() > vault::kMaxNameLength) {
-            s.Error(item.source + ": the name " + Quoted(stored) + " is longer than " +
-                    std::to_string(vault::kMaxNameLength) + " bytes; skipped");
+        const size_t storedBytes = vault::EncodeEntryName(stored).bytes.size();
+        if (storedBytes > vault::kMaxNameLength) {
+            s.Error(item.source + ": the name " + Quoted(stored) + " takes " + std::to_string(storedBytes) +
+                    " bytes in the vault, more than " + std::to_string(vault::kMaxNameLength) + "; skipped");
             ++skipped;
             continue;
         }

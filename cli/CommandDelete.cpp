@@ -10,7 +10,7 @@
 namespace hbcli {
 
 const char kDeleteHelp[] =
-    "Usage: hollowbox-vault delete [--journal FILE] VAULT NAME...\n"
+    "Usage: hollowbox-vault delete [--journal FILE] [--codepage N] VAULT NAME...\n"
     "\n"
     "Deletes the named entries. A NAME is written as stored (dir/a.txt) or\n"
     "with backslashes (dir\\a.txt) and matches without regard to case, so two\n"
@@ -27,28 +27,34 @@ const char kDeleteHelp[] =
 
 namespace {
 
-// Does the stored name go with this request ("/" form, no trailing "/",
-// upper case)?
-bool Selected(const std::string& stored, const std::string& want) {
-    const std::string name = UpperAscii(stored);
-    const std::string plain = UpperAscii(RequestedName(stored));
-    return plain == want || name.compare(0, want.size() + 1, want + "/") == 0;
+// Does the entry's name (decoded) go with this request ("/" form, no
+// trailing "/", upper case)?
+bool Selected(const std::string& name, const std::string& want) {
+    const std::string upper = FoldName(name);
+    const std::string plain = FoldName(RequestedName(name));
+    return plain == want || upper.compare(0, want.size() + 1, want + "/") == 0;
+}
+
+bool Selected(const vault::StoredName& stored, const std::string& want) {
+    return Selected(vault::DecodeEntryName(stored.bytes, stored.utf8), want);
 }
 
 // The requests that select no stored name.
-std::vector<std::string> Unmatched(const std::vector<std::string>& stored,
+std::vector<std::string> Unmatched(const std::vector<vault::StoredName>& stored,
                                    const std::vector<std::string>& requested) {
+    std::vector<std::string> names;
+    for (const vault::StoredName& n : stored) names.push_back(vault::DecodeEntryName(n.bytes, n.utf8));
     std::vector<std::string> out;
     for (const std::string& r : requested) {
-        const std::string want = UpperAscii(RequestedName(r));
+        const std::string want = FoldName(RequestedName(r));
         bool found = false;
-        for (const std::string& s : stored) found = found || (!want.empty() && Selected(s, want));
+        for (const std::string& n : names) found = found || (!want.empty() && Selected(n, want));
         if (!found) out.push_back(r);
     }
     return out;
 }
 
-bool ReportUnmatched(Session& s, const std::string& vaultPath, const std::vector<std::string>& stored,
+bool ReportUnmatched(Session& s, const std::string& vaultPath, const std::vector<vault::StoredName>& stored,
                      const std::vector<std::string>& requested) {
     const std::vector<std::string> missing = Unmatched(stored, requested);
     for (const std::string& m : missing) s.Error(vaultPath + ": no entry " + Quoted(m));
@@ -73,7 +79,7 @@ int CommandDelete(Session& s, const Arguments& a) {
     // (unless the directory cannot be read without it). With no journal
     // about, the rewrite's own reading of the directory checks them.
     const std::string deleteJournal = deljournal::DeleteJournalPathFor(journalPath);
-    std::vector<std::string> stored;
+    std::vector<vault::StoredName> stored;
     if (fileio::Exists(journalPath) || fileio::Exists(deleteJournal) || fileio::Exists(deleteJournal + ".new") ||
         !parking::ParkedJournals(journalPath).empty() || !parking::ParkedJournals(deleteJournal).empty()) {
         if (compaction::ReadStoredNames(vaultPath, &stored) && ReportUnmatched(s, vaultPath, stored, requested))
@@ -82,20 +88,21 @@ int CommandDelete(Session& s, const Arguments& a) {
     }
 
     std::vector<std::string> wanted;
-    for (const std::string& r : requested) wanted.push_back(UpperAscii(RequestedName(r)));
+    for (const std::string& r : requested) wanted.push_back(FoldName(RequestedName(r)));
     compaction::Options options;
     options.journalPath = deleteJournal;
-    options.approve = [&](const std::vector<std::string>& names, const std::vector<std::string>&) {
+    options.approve = [&](const std::vector<vault::StoredName>& names, const std::vector<vault::StoredName>&) {
         return !ReportUnmatched(s, vaultPath, names, requested);
     };
     options.pump = [&s] { s.Progress("rewriting the vault..."); };
     compaction::Outcome out = compaction::CompactVault(
         vaultPath,
-        [&wanted](const std::string& name) {
+        compaction::NameSelector([&wanted](const std::string& bytes, bool utf8) {
+            const std::string name = vault::DecodeEntryName(bytes, utf8);
             for (const std::string& w : wanted)
                 if (Selected(name, w)) return true;
             return false;
-        },
+        }),
         options);
     if (out.status == compaction::Status::WriteFailed &&
         compaction::RecoverDelete(vaultPath, options.journalPath, options) ==
@@ -110,7 +117,8 @@ int CommandDelete(Session& s, const Arguments& a) {
                 (out.status == compaction::Status::WriteFailed ? " (run \"recover\")" : "; nothing deleted"));
         return kExitFailure;
     }
-    for (const std::string& name : out.deleted) s.Out() << "deleted " << name << "\n";
+    for (size_t i = 0; i < out.deleted.size(); ++i)
+        s.Out() << "deleted " << vault::DecodeEntryName(out.deleted[i], out.deletedUtf8[i]) << "\n";
     s.Out() << vaultPath << ": " << out.deleted.size() << (out.deleted.size() == 1 ? " entry" : " entries")
             << " deleted, " << out.entriesKept << " left\n";
     return s.Failed() ? kExitFailure : kExitOk;

@@ -19,11 +19,11 @@ std::vector<const Entry*> SelectEntries(Session& s, const std::vector<Entry>& en
     std::vector<bool> taken(entries.size(), false);
     for (const std::string& n : names) {
         const Entry* exact = FindEntry(entries, n);
-        std::string prefix = UpperAscii(RequestedName(exact ? exact->name : n)) + "/";
+        std::string prefix = FoldName(RequestedName(exact ? exact->name : n)) + "/";
         bool any = false;
         for (size_t i = 0; i < entries.size(); ++i) {
             const Entry& e = entries[i];
-            std::string upper = UpperAscii(e.name);
+            std::string upper = FoldName(e.name);
             if (&e == exact || (upper.size() > prefix.size() && upper.compare(0, prefix.size(), prefix) == 0)) {
                 any = true;
                 if (!taken[i]) chosen.push_back(&e);

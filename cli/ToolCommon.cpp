@@ -36,43 +36,53 @@ const char kToolHelpHead[] =
 const char kToolHelpTail[] =
     "\n"
     "\"hollowbox-vault COMMAND --help\" describes a command.\n"
+    "Names are taken and shown as Unicode (UTF-8 on Linux). A name stored\n"
+    "without the UTF-8 flag is in a code page: --codepage N names it (default:\n"
+    "1252 on Linux, the system's ANSI code page on Windows).\n"
     "Exit status: 0 success, 1 failure, 2 usage error.\n";
 
 const char kListHelp[] =
-    "Usage: hollowbox-vault list VAULT\n"
+    "Usage: hollowbox-vault list [--codepage N] VAULT\n"
     "\n"
     "Lists every entry with its size, packed size, method, modification time\n"
-    "(UTC) and attributes (D folder, R read-only, H hidden, S system, A archive).\n";
+    "(UTC) and attributes (D folder, R read-only, H hidden, S system, A archive).\n"
+    "A name stored without the UTF-8 flag is read in code page N (--codepage;\n"
+    "default 1252 on Linux, the system's on Windows); bytes that do not\n"
+    "convert show as U+FFFD.\n";
 
 const char kAddHelp[] =
-    "Usage: hollowbox-vault add [--journal FILE] VAULT PATH...\n"
+    "Usage: hollowbox-vault add [--journal FILE] [--codepage N] VAULT PATH...\n"
     "\n"
     "Adds files and folder trees; the vault is created when it does not exist.\n"
     "Names are stored relative to each PATH's parent: adding /x/Docs stores\n"
     "Docs/, Docs/a.txt, ... A folder's entry comes before its contents.\n"
     "Entries already in the vault are skipped. Paths that cannot be read are\n"
     "reported and skipped; the rest is added (exit status 1).\n"
+    "A name is stored in code page N (--codepage, default as for list) when it\n"
+    "converts there and back exactly, else as UTF-8 with the UTF-8 flag; a\n"
+    "name whose stored form is longer than 259 bytes is skipped.\n"
     "The add is guarded by the add journal (default: the program's own, in the\n"
     "temporary folder; on Linux without TMPDIR, in /tmp/hollowbox-UID/), so an\n"
     "interrupted add can be repaired by \"recover\" or by the program. A\n"
     "journal that another vault still needs stops the add.\n";
 
 const char kExtractHelp[] =
-    "Usage: hollowbox-vault extract [-o] VAULT [NAME...] -d DIR\n"
+    "Usage: hollowbox-vault extract [-o] [--codepage N] VAULT [NAME...] -d DIR\n"
     "\n"
     "Unpacks all entries, or the named entries and folders (with everything\n"
     "below them), into DIR, keeping modification times. Names that would land\n"
     "outside DIR (\"..\", absolute paths, drive letters, device names) are\n"
     "refused. Existing files are left alone unless -o (--overwrite) is given.\n"
-    "Every file's CRC-32 and size are verified before it takes its name.\n";
+    "Every file's CRC-32 and size are verified before it takes its name.\n"
+    "Files get the entries' exact names (decoded as for list).\n";
 
 const char kCatHelp[] =
-    "Usage: hollowbox-vault cat VAULT NAME\n"
+    "Usage: hollowbox-vault cat [--codepage N] VAULT NAME\n"
     "\n"
     "Writes the data of one file entry to standard output, byte for byte.\n";
 
 const char kCheckHelp[] =
-    "Usage: hollowbox-vault check VAULT\n"
+    "Usage: hollowbox-vault check [--codepage N] VAULT\n"
     "\n"
     "Reads every central and local record and unpacks every entry, comparing\n"
     "its CRC-32 and size with its central record. Exit status 1 names the\n"
@@ -89,6 +99,24 @@ const char kRecoverHelp[] =
 
 // ---------------------------------------------------------------------------
 // Command line.
+
+const OptionSpec kCodePageOption = {"--codepage", nullptr, true};
+
+void ApplyCodePageOption(const Arguments& a) {
+    vault::SetNameCodePage(0);
+    auto it = a.values.find(kCodePageOption.name);
+    if (it == a.values.end()) return;
+    const std::string& text = it->second;
+    unsigned value = 0;
+    bool number = !text.empty() && text.size() <= 5;
+    for (char c : text) {
+        if (c < '0' || c > '9') number = false;
+        else value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (!number || value == 0 || !vault::IsNameCodePageSupported(value))
+        throw UsageError{"--codepage " + text + ": not a code page this system can convert"};
+    vault::SetNameCodePage(value);
+}
 
 Arguments ParseArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs) {
     Arguments parsed;
@@ -187,6 +215,8 @@ std::string WriterText(uint32_t code) {
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
+std::string FoldName(const std::string& s) { return vault::UpperCaseUtf8(s); }
+
 std::string UpperAscii(std::string s) {
     for (char& c : s)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -276,11 +306,17 @@ bool LoadVault(Session& s, const std::string& path, OpenVault* v, bool withCentr
             e.method = c.header.method;
             e.crc = c.header.crc;
             e.size = c.header.uncompressedSize;
-            e.name = c.name;
+            e.storedName = c.name;
+            e.nameUtf8 = (c.header.flags & vault::kNameUtf8Flag) != 0;
+            e.name = vault::DecodeEntryName(e.storedName, e.nameUtf8);
         }
         e.infoResult = ReadEntryInfo(v->reader.get(), i, &e.info);
         e.infoOk = e.infoResult == kVaultOk;
-        if (e.infoOk && e.info.name[0]) e.name = e.info.name;
+        if (e.infoOk && !e.info.storedName.empty()) {
+            e.name = e.info.name;
+            e.storedName = e.info.storedName;
+            e.nameUtf8 = e.info.nameUtf8;
+        }
         if (e.infoOk && !e.centralOk) e.size = static_cast<uint32_t>(e.info.uncompressedSize);
         v->entries.push_back(std::move(e));
     }
@@ -300,7 +336,9 @@ bool FindSharedBytes(const std::string& path, std::vector<std::string>* names) {
     std::vector<bool> shared;
     if (vault::MarkOverlappingSpans(spans, &shared) == 0) return false;
     for (size_t i = 0; i < centrals.size(); ++i)
-        if (shared[i]) names->push_back(centrals[i].name);
+        if (shared[i])
+            names->push_back(vault::DecodeEntryName(centrals[i].name,
+                                                    (centrals[i].header.flags & vault::kNameUtf8Flag) != 0));
     return true;
 }
 
@@ -440,9 +478,9 @@ const Entry* FindEntry(const std::vector<Entry>& entries, const std::string& req
     std::string want = RequestedName(requested);
     for (const Entry& e : entries)
         if (RequestedName(e.name) == want) return &e;
-    std::string upper = UpperAscii(want);
+    std::string upper = FoldName(want);
     for (const Entry& e : entries)
-        if (UpperAscii(RequestedName(e.name)) == upper) return &e;
+        if (FoldName(RequestedName(e.name)) == upper) return &e;
     return nullptr;
 }
 

@@ -63,6 +63,13 @@ struct OptionSpec {
     bool takesValue;
 };
 
+// --codepage N, shared by every command that reads names: the code page of
+// names stored without the UTF-8 flag.
+extern const OptionSpec kCodePageOption;
+// Sets the name code page from --codepage (the platform's default when it
+// is absent); throws UsageError on a number this system cannot convert.
+void ApplyCodePageOption(const Arguments& a);
+
 // Splits the arguments after the command into options and positional
 // arguments; throws UsageError on an unknown or malformed option.
 Arguments ParseArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs);
@@ -102,6 +109,9 @@ std::string ReaderText(uint32_t code);
 std::string WriterText(uint32_t code);
 std::string Quoted(const std::string& s);
 std::string UpperAscii(std::string s);
+// A UTF-8 name upper-cased for comparisons without regard to case (ASCII,
+// and beyond it the simple fold of vault::UpperCaseUtf8).
+std::string FoldName(const std::string& s);
 std::string FormatTime(FileTime t);
 std::string FormatAttributes(uint32_t a);
 const char* MethodName(int method);
@@ -119,7 +129,9 @@ using HandlePtr = std::unique_ptr<VaultHandle, HandleCloser>;
 struct Entry {
     int index = 0;
     ZipEntryInfo info;
-    std::string name;        // as stored
+    std::string name;        // UTF-8, decoded from the stored bytes
+    std::string storedName;  // the bytes as stored
+    bool nameUtf8 = false;   // flag bit 11: stored as UTF-8
     bool infoOk = false;     // ReadEntryInfo succeeded
     uint32_t infoResult = 0;
     bool centralOk = false;  // the codec read the central record too

@@ -3,6 +3,7 @@
 // implementation per platform; no platform header is included here.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,12 @@ bool DefaultJournalPath(std::string* path, std::string* why);
 // made private again when others may enter it. Windows: base itself. The
 // result ends in a separator.
 bool PrivateFolder(const std::string& base, std::string* folder, std::string* why);
+
+// The tool's standard output and error for UTF-8 text. POSIX: std::cout
+// and std::cerr. Windows: to a console as wide text (WriteConsoleW), to a
+// file or pipe as the UTF-8 bytes (standard error with CR LF line ends).
+std::ostream& ToolStdout();
+std::ostream& ToolStderr();
 
 bool StderrIsTerminal();
 // Switches the process's standard output to binary (no newline

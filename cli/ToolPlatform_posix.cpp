@@ -1,6 +1,8 @@
 // POSIX side of the tool's platform services.
 #include "cli/ToolPlatform.h"
 
+#include <iostream>
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -138,5 +140,8 @@ bool DefaultJournalPath(std::string* path, std::string* why) {
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
 
 void SetStdoutBinary() {}
+
+std::ostream& ToolStdout() { return std::cout; }
+std::ostream& ToolStderr() { return std::cerr; }
 
 }  // namespace hbcli

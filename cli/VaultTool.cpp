@@ -24,15 +24,15 @@ struct ToolCommand {
 // them), its help text in ToolCommon and its Command function.
 const std::vector<ToolCommand>& Commands() {
     static const std::vector<ToolCommand> kCommands = {
-        {"list", "VAULT", "list the entries", kListHelp, {}, CommandList},
-        {"add", "VAULT PATH...", "add files and folder trees", kAddHelp, {{"--journal", nullptr, true}},
+        {"list", "VAULT", "list the entries", kListHelp, {kCodePageOption}, CommandList},
+        {"add", "VAULT PATH...", "add files and folder trees", kAddHelp, {{"--journal", nullptr, true}, kCodePageOption},
          CommandAdd},
         {"extract", "VAULT [NAME...] -d DIR", "unpack entries (all, or the named ones) into DIR", kExtractHelp,
-         {{"--dir", "-d", true}, {"--overwrite", "-o", false}}, CommandExtract},
-        {"cat", "VAULT NAME", "write one entry's data to standard output", kCatHelp, {}, CommandCat},
-        {"check", "VAULT", "verify every record and every entry's CRC-32", kCheckHelp, {}, CommandCheck},
+         {{"--dir", "-d", true}, {"--overwrite", "-o", false}, kCodePageOption}, CommandExtract},
+        {"cat", "VAULT NAME", "write one entry's data to standard output", kCatHelp, {kCodePageOption}, CommandCat},
+        {"check", "VAULT", "verify every record and every entry's CRC-32", kCheckHelp, {kCodePageOption}, CommandCheck},
         {"delete", "VAULT NAME...", "delete entries and folder trees, in place", kDeleteHelp,
-         {{"--journal", nullptr, true}}, CommandDelete},
+         {{"--journal", nullptr, true}, kCodePageOption}, CommandDelete},
         {"recover", "VAULT [--journal FILE]", "finish an interrupted add or delete", kRecoverHelp,
          {{"--journal", nullptr, true}}, CommandRecover},
     };
@@ -93,7 +93,7 @@ int VaultToolMain(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
 
     g_stopRequested = 0;
-    bool progress = &err == &std::cerr && StderrIsTerminal();
+    bool progress = &err == &ToolStderr() && StderrIsTerminal();
     Session session(cmd->name, out, err, progress);
     try {
         Arguments parsed = ParseArguments(std::vector<std::string>(args.begin() + 1, args.end()), cmd->options);
@@ -101,6 +101,7 @@ int VaultToolMain(int argc, char** argv, std::ostream& out, std::ostream& err) {
             out << cmd->help;
             return kExitOk;
         }
+        ApplyCodePageOption(parsed);
         return cmd->run(session, parsed);
     } catch (const UsageError& e) {
         err << kTool << ": " << command << ": " << e.message << "\n" << cmd->help;

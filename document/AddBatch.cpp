@@ -217,7 +217,7 @@ void CAddBatch::AddFolder(const std::string& path, const std::string& vaultFolde
     bool entryStored = vaultFolder.empty();  // the current folder itself
     if (!vaultFolder.empty()) {
         const std::string stored = ToSlashes(vaultFolder) + "/";
-        if (stored.size() > vault::kMaxNameLength) {
+        if (vault::EncodeEntryName(stored).bytes.size() > vault::kMaxNameLength) {
             ReachedLimit(path, AddLimit::NameLength);
             return;
         }
@@ -264,7 +264,7 @@ void CAddBatch::AddFile(const std::string& source, const std::string& target,
         return;
     }
     const std::string stored = ToSlashes(target);
-    if (stored.size() > vault::kMaxNameLength) {
+    if (vault::EncodeEntryName(stored).bytes.size() > vault::kMaxNameLength) {
         ReachedLimit(source, AddLimit::NameLength);
         return;
     }

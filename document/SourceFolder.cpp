@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "vault/fileio/WideText.h"
 #else
 #include <dirent.h>
 #include <sys/stat.h>
@@ -53,13 +56,13 @@ bool ListSourceFolder(const std::string& folder, std::vector<SourceItem>* items)
     items->clear();
 #ifdef _WIN32
     const std::string pattern = JoinSourcePath(folder, "*.*");
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(fileio::Widen(pattern).c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
-        if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0) continue;
+        if (std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0) continue;
         SourceItem item;
-        item.name = data.cFileName;
+        item.name = fileio::Narrow(data.cFileName);
         const DWORD a = data.dwFileAttributes;
         item.folder = (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
         item.folderLink = item.folder && (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -69,7 +72,7 @@ bool ListSourceFolder(const std::string& folder, std::vector<SourceItem>* items)
         item.info.accessTime = FromFileTime(data.ftLastAccessTime);
         item.info.writeTime = FromFileTime(data.ftLastWriteTime);
         items->push_back(std::move(item));
-    } while (FindNextFileA(find, &data));
+    } while (FindNextFileW(find, &data));
     const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(find);
     if (!complete) return false;
@@ -100,7 +103,7 @@ bool ListSourceFolder(const std::string& folder, std::vector<SourceItem>* items)
 
 bool RemoveEmptySourceFolder(const std::string& folder) {
 #ifdef _WIN32
-    return RemoveDirectoryA(folder.c_str()) != 0;
+    return RemoveDirectoryW(fileio::Widen(folder).c_str()) != 0;
 #else
     return ::rmdir(folder.c_str()) == 0;
 #endif

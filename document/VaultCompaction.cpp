@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "document/CompactionSteps.h"
+#include "vault/format/NameCodec.h"
 #include "vault/format/VaultRecords.h"
 #include "vault/format/VaultScan.h"
 
@@ -148,7 +149,24 @@ bool ReadStoredNames(const std::string& vaultPath, std::vector<std::string>* nam
     return true;
 }
 
+bool ReadStoredNames(const std::string& vaultPath, std::vector<StoredName>* names) {
+    names->clear();
+    CFile file;
+    if (!file.Open(vaultPath, CFile::Mode::Read)) return false;
+    DirectoryInfo dir;
+    std::vector<DirRecord> records;
+    if (ReadDirectory(file, &dir, &records) != Status::Done) return false;
+    for (DirRecord& r : records)
+        names->push_back(StoredName{std::move(r.name), (r.header.flags & kNameUtf8Flag) != 0});
+    return true;
+}
+
 Outcome CompactVault(const std::string& vaultPath, const Selector& select, const Options& options) {
+    return CompactVault(vaultPath, NameSelector([&select](const std::string& name, bool) { return select(name); }),
+                        options);
+}
+
+Outcome CompactVault(const std::string& vaultPath, const NameSelector& select, const Options& options) {
     Outcome out;
     // A rewrite of this vault that was stopped must be finished before its
     // directory means anything.
@@ -170,15 +188,23 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
     if (out.status != Status::Done) return out;
     out.entriesBefore = out.entriesKept = static_cast<uint32_t>(records.size());
     for (DirRecord& r : records) {
-        r.deleted = select(r.name);
-        if (r.deleted) out.deleted.push_back(r.name);
+        const bool utf8 = (r.header.flags & vault::kNameUtf8Flag) != 0;
+        r.deleted = select(r.name, utf8);
+        if (r.deleted) {
+            out.deleted.push_back(r.name);
+            out.deletedUtf8.push_back(utf8);
+        }
     }
     if (options.approve) {
-        std::vector<std::string> names;
-        for (const DirRecord& r : records) names.push_back(r.name);
-        if (!options.approve(names, out.deleted)) {
+        std::vector<StoredName> names, selected;
+        for (const DirRecord& r : records) {
+            names.push_back(StoredName{r.name, (r.header.flags & kNameUtf8Flag) != 0});
+            if (r.deleted) selected.push_back(names.back());
+        }
+        if (!options.approve(names, selected)) {
             out.status = Status::Declined;
             out.deleted.clear();
+            out.deletedUtf8.clear();
             return out;
         }
     }
@@ -192,6 +218,7 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
     out.status = MakePlan(file, dir, records, options, &plan, &kept, &out.moved, &room);
     if (out.status != Status::Done) {
         out.deleted.clear();
+        out.deletedUtf8.clear();
         out.moved.clear();
         return out;
     }
@@ -231,6 +258,7 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
         if (!ok) {
             out.status = Status::NotAVault;
             out.deleted.clear();
+            out.deletedUtf8.clear();
             out.moved.clear();
             return out;
         }
@@ -242,6 +270,7 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
         out.status = Status::JournalFailed;
         out.entriesKept = out.entriesBefore;
         out.deleted.clear();
+        out.deletedUtf8.clear();
         out.moved.clear();
         return out;
     }
@@ -249,6 +278,7 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
         out.status = Status::JournalFailed;
         out.entriesKept = out.entriesBefore;
         out.deleted.clear();
+        out.deletedUtf8.clear();
         out.moved.clear();
         return out;
     }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "document/DeleteJournal.h"
+#include "vault/format/NameCodec.h"
 
 namespace compaction {
 
@@ -60,7 +61,8 @@ struct Options {
     size_t chunkBytes = 1024 * 1024;
     // When set, sees every stored name and the ones selected before anything
     // is written; false leaves the vault untouched (status Declined).
-    std::function<bool(const std::vector<std::string>& names, const std::vector<std::string>& selected)>
+    std::function<bool(const std::vector<vault::StoredName>& names,
+                       const std::vector<vault::StoredName>& selected)>
         approve;
 };
 
@@ -69,6 +71,7 @@ struct Outcome {
     uint32_t entriesBefore = 0;        // central records before
     uint32_t entriesKept = 0;          // central records after (before, when untouched)
     std::vector<std::string> deleted;  // stored names of the removed records
+    std::vector<bool> deletedUtf8;     // for each: stored as UTF-8 (flag bit 11)
     // Local record offsets that changed (old, new), once the rewrite is planned.
     std::vector<std::pair<uint32_t, uint32_t>> moved;
     uint64_t bytesMoved = 0;
@@ -79,6 +82,9 @@ struct Outcome {
 
 // True for a stored name ("dir/a.txt", "dir/") whose record is to go.
 using Selector = std::function<bool(const std::string& storedName)>;
+// The same with the record's name flag: utf8 when bit 11 says the bytes are
+// UTF-8, else they are in the name code page (vault::DecodeEntryName).
+using NameSelector = std::function<bool(const std::string& storedName, bool utf8)>;
 
 // Removes every central record the selector picks, with its local record
 // and data. A delete journal of this vault left by an earlier stop (at the
@@ -86,10 +92,13 @@ using Selector = std::function<bool(const std::string& storedName)>;
 // another vault is parked beside the name (JournalParking.h), and when every
 // side name is taken the vault is left untouched (JournalFailed).
 Outcome CompactVault(const std::string& vaultPath, const Selector& select, const Options& options);
+Outcome CompactVault(const std::string& vaultPath, const NameSelector& select, const Options& options);
 
 // The stored names of the vault's central records in directory order. False
 // when the vault cannot be opened or its directory cannot be read.
 bool ReadStoredNames(const std::string& vaultPath, std::vector<std::string>* names);
+// The same with each name's flag.
+bool ReadStoredNames(const std::string& vaultPath, std::vector<vault::StoredName>* names);
 
 enum class RecoveryStatus {
     NoJournal,    // nothing to do

@@ -57,14 +57,17 @@ int CVaultModel::DelZipFromFile(bool withList) {
 
     std::set<std::string> marked;
     for (const auto& e : m_entries)
-        if (e->mark) marked.insert(UpperCaseName(e->path));
+        if (e->mark) marked.insert(EntryMatchKey(e->storedName, e->nameUtf8));
 
     compaction::Options options;
     options.journalPath = m_deleteJournalPath.empty() ? deljournal::DeleteJournalPathFor(m_journalPath)
                                                       : m_deleteJournalPath;
     options.pump = [this] { PumpMessages(); };
     compaction::Outcome out = compaction::CompactVault(
-        m_vaultPath, [&marked](const std::string& name) { return marked.count(UpperCaseName(name)) != 0; },
+        m_vaultPath,
+        compaction::NameSelector([&marked](const std::string& name, bool utf8) {
+            return marked.count(EntryMatchKey(name, utf8)) != 0;
+        }),
         options);
     if (out.status == compaction::Status::WriteFailed &&
         compaction::RecoverDelete(m_vaultPath, options.journalPath, options) ==
@@ -81,10 +84,11 @@ int CVaultModel::DelZipFromFile(bool withList) {
     }
     if (withList) {
         std::set<std::string> gone;
-        for (const std::string& name : out.deleted) gone.insert(UpperCaseName(name));
+        for (size_t i = 0; i < out.deleted.size(); ++i)
+            gone.insert(EntryMatchKey(out.deleted[i], out.deletedUtf8[i]));
         m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(),
                                        [&gone](const std::unique_ptr<VaultEntry>& e) {
-                                           return gone.count(UpperCaseName(e->path)) != 0;
+                                           return gone.count(EntryMatchKey(e->storedName, e->nameUtf8)) != 0;
                                        }),
                         m_entries.end());
     }

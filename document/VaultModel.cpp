@@ -9,75 +9,44 @@
 #include "document/JournalParking.h"
 #include "document/VaultRecovery.h"
 #include "vault/VaultApi.h"
+#include "vault/format/NameCodec.h"
 #include "vault/format/VaultEntryRules.h"
 #include "vault/format/VaultRecords.h"
 #include "vault/format/VaultTime.h"
 
 // ---------------------------------------------------------------------------
-// Multibyte text helpers
+// Name text helpers
 
 namespace {
 
-LeadByteTest g_leadByte = nullptr;
-
-// Length of the character that starts at text[i]: 2 for a lead byte with a
-// byte after it, else 1.
-inline size_t CharLength(const std::string& text, size_t i) {
-    if (g_leadByte && g_leadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) {
-        return 2;
-    }
-    return 1;
-}
-
+// Every byte of a UTF-8 text stands for itself as far as separators go.
 std::string ReplaceSeparator(const std::string& path, char from, char to) {
     std::string out(path);
-    for (size_t i = 0; i < out.size();) {
-        const size_t n = CharLength(out, i);
-        if (n == 1 && out[i] == from) out[i] = to;
-        i += n;
-    }
+    for (char& c : out)
+        if (c == from) c = to;
     return out;
 }
 
-// Position of the first real '\' at or after start, or npos.
-size_t FindBackslash(const std::string& text, size_t start = 0) {
-    for (size_t i = start; i < text.size();) {
-        const size_t n = CharLength(text, i);
-        if (n == 1 && text[i] == '\\') return i;
-        i += n;
-    }
-    return std::string::npos;
-}
+size_t FindBackslash(const std::string& text, size_t start = 0) { return text.find('\\', start); }
 
-// Position of the last real '\', or npos.
-size_t FindLastBackslash(const std::string& text) {
-    size_t last = std::string::npos;
-    for (size_t i = 0; i < text.size();) {
-        const size_t n = CharLength(text, i);
-        if (n == 1 && text[i] == '\\') last = i;
-        i += n;
-    }
-    return last;
-}
+size_t FindLastBackslash(const std::string& text) { return text.rfind('\\'); }
 
 bool EndsWith(const std::string& text, char c) { return !text.empty() && text.back() == c; }
 
 }  // namespace
 
-void SetLeadByteTest(LeadByteTest test) { g_leadByte = test; }
+void SetLeadByteTest(LeadByteTest) {}
 
 std::string ToBackslashes(const std::string& path) { return ReplaceSeparator(path, '/', '\\'); }
 
 std::string ToSlashes(const std::string& path) { return ReplaceSeparator(path, '\\', '/'); }
 
-std::string UpperCaseName(const std::string& text) {
-    std::string out(text);
-    for (size_t i = 0; i < out.size();) {
-        const size_t n = CharLength(out, i);
-        if (n == 1 && out[i] >= 'a' && out[i] <= 'z') out[i] = static_cast<char>(out[i] - 'a' + 'A');
-        i += n;
-    }
-    return out;
+std::string UpperCaseName(const std::string& text) { return vault::UpperCaseUtf8(text); }
+
+std::string EntryMatchKey(const std::string& storedName, bool utf8) {
+    std::string decoded;
+    if (vault::DecodeEntryNameExactly(storedName, utf8, &decoded)) return UpperCaseName(decoded);
+    return std::string(1, '\0') + (utf8 ? 'U' : 'A') + storedName;
 }
 
 // ---------------------------------------------------------------------------
@@ -173,9 +142,11 @@ inline char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<cha
 // regard to case first, lower case before upper case next, bytes last.
 int DefaultCompareText(const std::string& a, const std::string& b) {
     const size_t n = std::min(a.size(), b.size());
+    // The fold keeps every character's length, so the folded texts line up.
+    const std::string fa = UpperCaseName(a), fb = UpperCaseName(b);
     for (size_t i = 0; i < n; ++i) {
-        const unsigned char x = static_cast<unsigned char>(LowerAscii(a[i]));
-        const unsigned char y = static_cast<unsigned char>(LowerAscii(b[i]));
+        const unsigned char x = static_cast<unsigned char>(LowerAscii(fa[i]));
+        const unsigned char y = static_cast<unsigned char>(LowerAscii(fb[i]));
         if (x != y) return x < y ? -1 : 1;
     }
     if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
@@ -289,6 +260,9 @@ size_t CVaultModel::AppendEntry(const std::string& path, uint32_t attributes,
                                 FileTime modified, FileTime accessed, FileTime created) {
     auto entry = std::make_unique<VaultEntry>();
     entry->path = path;
+    vault::StoredName stored = vault::EncodeEntryName(path);
+    entry->storedName = std::move(stored.bytes);
+    entry->nameUtf8 = stored.utf8;
     entry->attributes = attributes;
     entry->localOffset = localOffset;
     entry->packedSize = packedSize;
@@ -396,8 +370,9 @@ bool CVaultModel::LoadVaultList() {
         ZipEntryInfo info;
         if (ReadEntryInfo(reader, i, &info) != kVaultOk) continue;
         auto entry = std::make_unique<VaultEntry>();
-        info.name[sizeof info.name - 1] = '\0';
-        entry->path = info.name;
+        entry->path = std::move(info.name);
+        entry->storedName = std::move(info.storedName);
+        entry->nameUtf8 = info.nameUtf8;
         entry->attributes = info.attributes;
         entry->localOffset = info.localOffset;
         entry->packedSize = static_cast<uint32_t>(info.compressedSize);
@@ -476,19 +451,16 @@ namespace {
 bool IsUsableFolderName(const std::string& name) {
     if (name.empty() || name == "." || name == "..") return false;
     if (name.back() == ' ' || name.back() == '.') return false;
-    for (size_t i = 0; i < name.size();) {
-        const size_t n = CharLength(name, i);
-        if (n == 1) {
-            const unsigned char c = static_cast<unsigned char>(name[i]);
-            if (c < 0x20) return false;
-            switch (c) {
-                case '\\': case '/': case ':': case '*': case '?':
-                case '"': case '<': case '>': case '|':
-                    return false;
-                default: break;
-            }
+    if (!vault::IsValidUtf8(name)) return false;
+    for (const char ch : name) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c < 0x20) return false;
+        switch (c) {
+            case '\\': case '/': case ':': case '*': case '?':
+            case '"': case '<': case '>': case '|':
+                return false;
+            default: break;
         }
-        i += n;
     }
     return true;
 }
@@ -500,7 +472,7 @@ int CVaultModel::CreateNewFolder(const std::string& name, VaultEntry** created) 
     if (!IsUsableFolderName(name)) return -1;
     const std::string folder = m_currentFolder + name;
     const std::string stored = ToSlashes(folder) + "/";
-    if (stored.size() > vault::kMaxNameLength) return -1;
+    if (vault::EncodeEntryName(stored).bytes.size() > vault::kMaxNameLength) return -1;
     if (FindEntry(stored)) return 0;
 
     WriteBatch batch(*this);

@@ -20,10 +20,9 @@
 //
 // Paths: stored paths use '/' and a folder entry ends with '/'. The current
 // folder and every name the view shows or hands in use '\', folders with a
-// trailing '\'. Texts are multibyte (the program's ANSI code page); the lead
-// byte test of that code page is set once with SetLeadByteTest so that a
-// double-byte character whose second byte looks like '\' or a letter is
-// never split, converted or upper-cased. Without it every byte stands alone.
+// trailing '\'. Texts are UTF-8; each entry also keeps its name as the
+// vault stores it (code page bytes, or UTF-8 with the flag), so that an
+// entry whose bytes did not convert is still found and deleted exactly.
 #pragma once
 
 #include <cstddef>
@@ -36,17 +35,27 @@
 #include "vault/fileio/FileIo.h"
 
 // ---------------------------------------------------------------------------
-// Multibyte text helpers (portable; the code page comes in through the hook).
+// Name text helpers (UTF-8).
 
+// Names are UTF-8 inside, where no byte of a longer character looks like a
+// separator or a letter, so no code page test is needed any more. Kept for
+// callers that still set one; it is ignored.
 using LeadByteTest = bool (*)(unsigned char byte);
-// The Windows build passes a wrapper of IsDBCSLeadByte; null = single-byte.
 void SetLeadByteTest(LeadByteTest test);
 
-// Every '/' becomes '\' (and the other way), trail bytes left alone.
+// Every '/' becomes '\' (and the other way).
 std::string ToBackslashes(const std::string& path);
 std::string ToSlashes(const std::string& path);
-// ASCII letters upper-cased, trail bytes and bytes >= 0x80 left alone.
+// Upper case for comparisons without regard to case: ASCII letters as
+// always, and beyond ASCII the simple one-to-one fold of Latin-1, Latin
+// Extended-A, Greek and Cyrillic (vault::UpperCaseUtf8). The byte length
+// never changes.
 std::string UpperCaseName(const std::string& text);
+// What two entries' names are compared by when letter case does not count:
+// UpperCaseName of the decoded name, or, for stored bytes that did not all
+// convert, the stored bytes themselves (marked so that they meet no
+// decoded name), since two such names may decode alike.
+std::string EntryMatchKey(const std::string& storedName, bool utf8);
 
 // ---------------------------------------------------------------------------
 // One entry of the vault in memory.
@@ -54,7 +63,9 @@ std::string UpperCaseName(const std::string& text);
 constexpr uint32_t kEntryFolder = 0x10;  // attribute bit of a folder
 
 struct VaultEntry {
-    std::string path;            // as stored: '/' separators, folders end with '/'
+    std::string path;            // UTF-8: '/' separators, folders end with '/'
+    std::string storedName;      // the name's bytes in the vault
+    bool nameUtf8 = false;       // stored as UTF-8 (flag bit 11)
     std::string pendingSource;   // file whose content is to replace this entry; empty = none
     uint32_t attributes = 0;     // Windows attribute bits; kEntryFolder for folders
     uint32_t localOffset = 0;    // offset of the local record in the vault file
@@ -115,9 +126,10 @@ std::string ExtensionOf(const std::string& name);
 struct SortOrder {
     int column = 0;
     bool ascending = true;
-    // Locale-aware, case-sensitive comparison (the view passes lstrcmpA);
+    // Locale-aware comparison of UTF-8 texts (the view passes its own);
     // empty: a portable stand-in (letters alphabetically without regard to
-    // case, then lower case before upper case, then bytes).
+    // case, beyond ASCII through UpperCaseName's fold, then lower case
+    // before upper case, then bytes).
     std::function<int(const std::string&, const std::string&)> compareText;
     // Type name of an entry's extension as the view's icon cache knows it
     // ("" when not cached); empty: every type name is "".
@@ -205,7 +217,8 @@ public:
     size_t EntryCount() const { return m_entries.size(); }
     VaultEntry* EntryAt(size_t i) { return i < m_entries.size() ? m_entries[i].get() : nullptr; }
     const std::vector<std::unique_ptr<VaultEntry>>& Entries() const { return m_entries; }
-    // Appends a new entry; returns the new number of entries.
+    // Appends a new entry; returns the new number of entries. Its stored
+    // form is the path through EncodeEntryName, as the writer stored it.
     size_t AppendEntry(const std::string& path, uint32_t attributes, uint32_t localOffset,
                        uint32_t packedSize, uint32_t size, FileTime modified, FileTime accessed,
                        FileTime created);

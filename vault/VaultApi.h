@@ -7,6 +7,7 @@
 #include <string>
 
 #include "vault/fileio/FileIo.h"
+#include "vault/format/NameCodec.h"
 
 // Result codes shared by reader and writer.
 enum : uint32_t {
@@ -55,7 +56,13 @@ enum : int {
 // The description of one entry handed out by ReadEntryInfo.
 struct ZipEntryInfo {
     int index = 0;                 // for index -1 requests: the entry count
-    char name[260] = {};           // as stored, with "/"; empty when too long
+    // The name in UTF-8, with "/" (decoded from the stored bytes: UTF-8 when
+    // nameUtf8, else the name code page; bytes that do not convert are
+    // U+FFFD). Empty, like storedName, when the stored name is 260 bytes or
+    // longer.
+    std::string name;
+    std::string storedName;        // the name's bytes as the vault holds them
+    bool nameUtf8 = false;         // general-purpose flag bit 11
     uint32_t attributes = 0;       // Windows attribute bits
     FileTime accessTime = 0;
     FileTime creationTime = 0;
@@ -84,10 +91,19 @@ int FormatVaultResult(uint32_t code, char* buffer, int length);
 // Writer.
 VaultHandle* OpenVaultWriter(const void* target, uint32_t targetLength, int targetType,
                              const char* journalPath);
+// name is UTF-8 ('\\' or '/'); the writer stores it through
+// EncodeEntryName, and the 259-byte limit counts the stored bytes. A name
+// that is not valid UTF-8 gives 0x10000.
 uint32_t AddVaultEntry(VaultHandle* handle, const char* name, const void* source,
                        uint32_t sourceLength, int sourceType, uint32_t* outAttributes,
                        uint32_t* outLocalOffset, uint32_t* outCompressedSize,
                        uint32_t* outUncompressedSize);
+// The same with the name's stored form given (to store an entry again under
+// exactly the bytes it had, whatever the name code page).
+uint32_t AddVaultEntryStored(VaultHandle* handle, const vault::StoredName& name, const void* source,
+                             uint32_t sourceLength, int sourceType, uint32_t* outAttributes,
+                             uint32_t* outLocalOffset, uint32_t* outCompressedSize,
+                             uint32_t* outUncompressedSize);
 // The writer's copy: code 1 means the writer's last result.
 int FormatVaultWriterResult(uint32_t code, char* buffer, int length);
 

@@ -544,7 +544,7 @@ TEST(AddBatch, AStopLosesAtMostTheFilesSinceTheLastCheckpointAndNoSource) {
         for (size_t i = 1; i < listed.size(); ++i) {
             char name[32];
             std::snprintf(name, sizeof name, "S/f%05d", static_cast<int>(i - 1));
-            EXPECT_STREQ(listed[i].info.name, name);
+            EXPECT_EQ(listed[i].info.name, name);
             EXPECT_EQ(listed[i].data, MakeData(16, static_cast<uint32_t>(i - 1), true));
         }
         for (int i = static_cast<int>(listed.size()) - 1; i < kFiles; ++i) {

@@ -272,7 +272,7 @@ TEST_F(CliTest, CheckPassesAGoodVaultAndNamesAFlippedDataByte) {
     ZipEntryInfo info;
     ASSERT_EQ(ReadEntryInfo(h, 1, &info), kVaultOk);
     CloseVaultHandle(h);
-    ASSERT_STREQ(info.name, "pack.gz");
+    ASSERT_EQ(info.name, "pack.gz");
     {
         CFile f;
         ASSERT_TRUE(f.Open(m_vault, CFile::Mode::ReadWriteExisting));

@@ -13,6 +13,7 @@
 #include "document/VaultCompaction.h"
 #include "document/VaultModel.h"
 #include "document/VaultRecovery.h"
+#include "vault/format/VaultEntryRules.h"
 #include "vault/format/VaultScan.h"
 
 using namespace hbtest;
@@ -22,8 +23,12 @@ namespace {
 std::vector<TestEntry> SomeEntries() {
     return {{"first.txt", MakeData(5000, 1, true)},   {"docs/", {}, true},
             {"docs/a.txt", MakeData(3000, 2, true)},  {"docs/sub/b.bin", MakeData(2000, 3, false)},
+
             {"docsx.txt", MakeData(1200, 4, true)},   {"Readme.txt", MakeData(700, 5, true)},
-            {"README.TXT", MakeData(900, 6, false)},  {"last.bin", MakeData(4000, 7, false)}};
+            {"README.TXT", MakeData(900, 6, false)},  {"last.bin", MakeData(4000, 7, false)},
+            // One stored as UTF-8 (flag bit 11), one in the code page.
+            {u8"\u03a9mega/\u65e5\u672c\U0001F600.txt", MakeData(1500, 8, true)},
+            {u8"na\u00efve caf\u00e9.txt", MakeData(800, 9, false)}};
 }
 
 std::vector<ListedEntry> Listed(const std::string& path) {
@@ -41,8 +46,16 @@ void ExpectVaultHoldsAllBut(const std::string& path, const std::vector<TestEntry
         if (std::find(gone.begin(), gone.end(), e.name) == gone.end()) expected.push_back(e);
     const std::vector<ListedEntry> listed = Listed(path);
     ASSERT_EQ(listed.size(), expected.size());
+    const Bytes image = ReadBytes(path);
     for (size_t i = 0; i < listed.size(); ++i) {
         EXPECT_EQ(listed[i].info.name, expected[i].name);
+        // The stored bytes and the UTF-8 flag, in the central record too,
+        // are what the writer made of the name.
+        const vault::StoredName stored =
+            vault::EncodeEntryName(vault::NormalizeEntryName(expected[i].name, expected[i].folder));
+        EXPECT_EQ(listed[i].info.storedName, stored.bytes);
+        EXPECT_EQ(listed[i].info.nameUtf8, stored.utf8) << expected[i].name;
+        EXPECT_EQ((CentralHeaderAt(image, static_cast<int>(i)).flags & vault::kNameUtf8Flag) != 0, stored.utf8);
         EXPECT_EQ(listed[i].result, kVaultOk) << expected[i].name;
         EXPECT_EQ(listed[i].data, expected[i].data) << expected[i].name;
     }
@@ -54,11 +67,11 @@ compaction::Outcome DeleteNames(const std::string& vault, const std::string& jou
     options.journalPath = journal;
     return compaction::CompactVault(
         vault,
-        [&names](const std::string& n) {
+        compaction::NameSelector([&names](const std::string& n, bool utf8) {
             for (const std::string& x : names)
-                if (UpperCaseName(x) == UpperCaseName(n)) return true;
+                if (UpperCaseName(x) == UpperCaseName(vault::DecodeEntryName(n, utf8))) return true;
             return false;
-        },
+        }),
         options);
 }
 
@@ -72,7 +85,7 @@ TEST(VaultCompaction, DeletingTheLastEntryMovesNothing) {
     const std::vector<ListedEntry> old = Listed(dir / "v.vfo");
     const uint32_t lastOffset = old.back().info.localOffset;
 
-    const auto out = DeleteNames(dir / "v.vfo", dir / "d.jnl", {"last.bin"});
+    const auto out = DeleteNames(dir / "v.vfo", dir / "d.jnl", {entries.back().name});
     ASSERT_EQ(out.status, compaction::Status::Done);
     EXPECT_EQ(out.bytesMoved, 0u);
     EXPECT_TRUE(out.moved.empty());
@@ -84,7 +97,7 @@ TEST(VaultCompaction, DeletingTheLastEntryMovesNothing) {
     EXPECT_TRUE(std::equal(before.begin(), before.begin() + lastOffset, after.begin()));
     EXPECT_EQ(EndOf(after).directoryOffset, lastOffset);
     EXPECT_EQ(after.size(), lastOffset + EndOf(after).directorySize + vault::kEndBlockSize);
-    ExpectVaultHoldsAllBut(dir / "v.vfo", entries, {"last.bin"});
+    ExpectVaultHoldsAllBut(dir / "v.vfo", entries, {entries.back().name});
 }
 
 TEST(VaultCompaction, DeletingTheFirstEntryMovesEveryOtherOneDown) {
@@ -205,10 +218,17 @@ TEST(VaultCompaction, NamesDifferingOnlyInCaseBothGo) {
     TempDir dir("del_case");
     const auto entries = SomeEntries();
     BuildVault(dir / "v.vfo", entries);
-    const auto out = DeleteNames(dir / "v.vfo", dir / "d.jnl", {"readme.txt"});
+    const auto out = DeleteNames(dir / "v.vfo", dir / "d.jnl",
+                                 {"readme.txt", u8"\u03c9MEGA/\u65e5\u672c\U0001F600.TXT", u8"NA\u00cfVE CAF\u00c9.TXT"});
     ASSERT_EQ(out.status, compaction::Status::Done);
-    EXPECT_EQ(out.deleted, (std::vector<std::string>{"Readme.txt", "README.TXT"}));
-    ExpectVaultHoldsAllBut(dir / "v.vfo", entries, {"Readme.txt", "README.TXT"});
+    ASSERT_EQ(out.deletedUtf8.size(), out.deleted.size());
+    std::vector<std::string> deleted;
+    for (size_t i = 0; i < out.deleted.size(); ++i)
+        deleted.push_back(vault::DecodeEntryName(out.deleted[i], out.deletedUtf8[i]));
+    const std::vector<std::string> gone = {"Readme.txt", "README.TXT", u8"\u03a9mega/\u65e5\u672c\U0001F600.txt",
+                                           u8"na\u00efve caf\u00e9.txt"};
+    EXPECT_EQ(deleted, gone);
+    ExpectVaultHoldsAllBut(dir / "v.vfo", entries, gone);
 }
 
 TEST(VaultCompaction, UntouchedWhenNothingMatchesOrNoEndRecord) {
@@ -321,10 +341,12 @@ TEST(VaultModelDelete, FolderGoesWithEverythingBelowAndTheListFollows) {
     ModelFixture f;
     f.model.MarkEntry("docs\\", kEntryFolder, "");
     f.model.MarkEntry("first.txt", 0, "");
-    EXPECT_EQ(f.model.DelZipFromFile(true), 4);
+    EXPECT_EQ(f.model.DelZipFromFile(true), 6);
     EXPECT_EQ(f.shown, (std::vector<std::string>{"first.txt", "docs\\a.txt", "docs\\sub\\b.bin"}));
     EXPECT_EQ(f.messages.back(), 27);
-    EXPECT_EQ(f.Names(), (std::vector<std::string>{"docsx.txt", "Readme.txt", "README.TXT", "last.bin"}));
+    EXPECT_EQ(f.Names(), (std::vector<std::string>{"docsx.txt", "Readme.txt", "README.TXT", "last.bin",
+                                                   u8"\u03a9mega/\u65e5\u672c\U0001F600.txt",
+                                                   u8"na\u00efve caf\u00e9.txt"}));
     ExpectVaultHoldsAllBut(f.dir / "v.vfo", SomeEntries(), {"first.txt", "docs/", "docs/a.txt", "docs/sub/b.bin"});
     // The offsets in the list are those of the vault now.
     const std::vector<ListedEntry> listed = Listed(f.dir / "v.vfo");
@@ -338,21 +360,51 @@ TEST(VaultModelDelete, CancelSparesWhatWasNotShownAndTheFoldersAboveIt) {
     f.model.MarkEntry("first.txt", 0, "");
     f.model.MarkEntry("docs\\", kEntryFolder, "");
     f.model.MarkEntry("last.bin", 0, "");
-    EXPECT_EQ(f.model.DelZipFromFile(true), 6);
+    EXPECT_EQ(f.model.DelZipFromFile(true), 8);
     EXPECT_EQ(f.shown, (std::vector<std::string>{"first.txt", "docs\\a.txt"}));
     // docs/sub/b.bin was not shown: it stays, and so does docs/ above it.
     ExpectVaultHoldsAllBut(f.dir / "v.vfo", SomeEntries(), {"first.txt", "docs/a.txt"});
-    EXPECT_EQ(f.model.EntryCount(), 6u);
+    EXPECT_EQ(f.model.EntryCount(), 8u);
 }
 
 TEST(VaultModelDelete, ReplacementKeepsTheEntriesInTheList) {
     ModelFixture f;
     f.model.MarkEntry("docsx.txt", 0, "");
-    EXPECT_EQ(f.model.DelZipFromFile(false), 7);
+    EXPECT_EQ(f.model.DelZipFromFile(false), 9);
     EXPECT_TRUE(f.shown.empty());
     EXPECT_EQ(f.model.EntryCount(), SomeEntries().size());
     ExpectVaultHoldsAllBut(f.dir / "v.vfo", SomeEntries(), {"docsx.txt"});
     EXPECT_FALSE(fileio::Exists(deljournal::DeleteJournalPathFor(f.dir / kAddJournalName)));
+}
+
+TEST(VaultModelDelete, NamesWhoseBytesDoNotConvertAreDeletedByTheirBytes) {
+    TempDir dir("del_bytes");
+    // Two names flagged UTF-8 whose bytes are not: both list as U+FFFD twice
+    // and "a.txt", yet only the marked one may go.
+    VaultHandle* w = OpenVaultWriter((dir / "v.vfo").c_str(), 0, kVaultSourcePath, nullptr);
+    ASSERT_NE(w, nullptr);
+    for (const char* bytes : {"\xFF\xFE" "a.txt", "\xFF\xFD" "a.txt", "b.txt"})
+        ASSERT_EQ(AddVaultEntryStored(w, vault::StoredName{bytes, true}, "x", 1, kVaultSourceMemory, nullptr,
+                                      nullptr, nullptr, nullptr),
+                  kVaultOk);
+    ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+    CVaultModel model;
+    model.SetVaultPath(dir / "v.vfo");
+    model.SetJournalPath(dir / kAddJournalName);
+    ASSERT_TRUE(model.LoadVaultList());
+    ASSERT_EQ(model.EntryCount(), 3u);
+    EXPECT_EQ(model.EntryAt(0)->path, u8"\ufffd\ufffda.txt");
+    EXPECT_EQ(model.EntryAt(1)->path, model.EntryAt(0)->path);
+    EXPECT_EQ(model.EntryAt(1)->storedName, "\xFF\xFD" "a.txt");
+    EXPECT_TRUE(model.EntryAt(1)->nameUtf8);
+    model.EntryAt(1)->mark = 1;
+    EXPECT_EQ(model.DelZipFromFile(true), 2);
+    const std::vector<ListedEntry> listed = Listed(dir / "v.vfo");
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].info.storedName, "\xFF\xFE" "a.txt");
+    EXPECT_EQ(listed[0].data, Bytes{'x'});
+    ASSERT_EQ(model.EntryCount(), 2u);
+    EXPECT_EQ(model.EntryAt(0)->storedName, "\xFF\xFE" "a.txt");
 }
 
 // ---------------------------------------------------------------------------

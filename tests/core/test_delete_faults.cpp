@@ -27,17 +27,20 @@ const char* FaultName(Fault f) {
     return "?";
 }
 
-// Forty entries of mixed sizes, a few of them folders.
+// Forty entries of mixed sizes, a few of them folders; every fourth file
+// has a name stored as UTF-8 (flag bit 11), which must come through every
+// stop exactly.
 std::vector<TestEntry> FortyEntries() {
     std::vector<TestEntry> out;
     for (int i = 0; i < 40; ++i) {
-        char name[32];
+        char name[40];
         if (i % 13 == 6) {
             std::snprintf(name, sizeof name, "dir%02d/", i);
             out.push_back({name, {}, true});
             continue;
         }
-        std::snprintf(name, sizeof name, "dir%02d/e%02d.dat", i - i % 13 + 6, i);
+        std::snprintf(name, sizeof name, i % 4 == 1 ? u8"dir%02d/\u03a9\u65e5%02d\U0001F600.dat" : "dir%02d/e%02d.dat",
+                      i - i % 13 + 6, i);
         const size_t size = 300 + (i * 977) % 2600 + (i == 20 ? 5000 : 0);
         out.push_back({name, MakeData(size, 100 + i, i % 3 == 0), false});
     }

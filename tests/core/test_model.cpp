@@ -172,26 +172,34 @@ TEST(VaultModelRows, LongAndOddPathsNeverBreakTheRows) {
     EXPECT_EQ(m.CurrentFolder(), "a\\");
 }
 
-TEST(VaultModelRows, DoubleByteNamesKeepTheirTrailBytes) {
+TEST(VaultModelRows, UnicodeNamesSplitAndFoldAsCharacters) {
     struct Reset {
         ~Reset() { SetLeadByteTest(nullptr); }
     } reset;
-    // Lead bytes of a double-byte code page (0x81-0x9F, 0xE0-0xFC).
+    // Names are UTF-8: a code page's lead byte test left set by a caller
+    // must not change anything.
     SetLeadByteTest([](unsigned char c) { return (c >= 0x81 && c <= 0x9F) || c >= 0xE0; });
-    const std::string kanji = "\x95\x5C";  // second byte looks like '\'
+    const std::string kanji = "\xE8\xA1\xA8";  // U+8868, whose cp932 form ends in '\\'
     EXPECT_EQ(ToSlashes(kanji + "\\a"), kanji + "/a");
-    EXPECT_EQ(UpperCaseName("\x82\x61" "b"), "\x82\x61" "B");  // 0x61 is a trail byte here
+    // The fold: ASCII, Latin-1, Latin Extended-A, Greek (final sigma too),
+    // Cyrillic; sharp s and the dotless i have no one-to-one partner.
+    EXPECT_EQ(UpperCaseName(u8"na\u00efve caf\u00e9 \u00ff \u0151 \u03c9\u03ac\u03c2 \u0436\u0451 \u00df\u0131 x"),
+              u8"NA\u00cfVE CAF\u00c9 \u0178 \u0150 \u03a9\u0386\u03a3 \u0416\u0401 \u00df\u0131 X");
+    EXPECT_EQ(UpperCaseName("\x82\x61" "b"), "\x82" "AB");  // a byte that is not UTF-8 stays
 
     CVaultModel m;
     Add(m, kanji + "/");
     Add(m, kanji + "/f.txt");
     Add(m, kanji + ".txt");
-    EXPECT_EQ(Sorted(m), (Names_t{kanji + "\\", kanji + ".txt"}));
+    Add(m, u8"\u03a9mega.txt");
+    EXPECT_EQ(Sorted(m), (Names_t{kanji + "\\", u8"\u03a9mega.txt", kanji + ".txt"}));  // code point order
     m.EnterFolder(kanji);
     EXPECT_EQ(Sorted(m), (Names_t{"f.txt"}));
     m.Up();
     EXPECT_TRUE(m.AtRoot());
     EXPECT_TRUE(m.FindEntry(kanji + "\\f.txt"));
+    EXPECT_TRUE(m.FindEntry(u8"\u03c9MEGA.TXT"));  // ω finds Ω
+    EXPECT_FALSE(m.FindEntry(u8"\u03c9MEGA.TX"));
 }
 
 // --- marks ------------------------------------------------------------------

@@ -52,18 +52,18 @@ TEST(VaultReaderListing, IndicesOrderAndTheWalkBack) {
     ZipEntryInfo info;
     ASSERT_EQ(ReadEntryInfo(r.h, -1, &info), kVaultOk);
     EXPECT_EQ(info.index, 3);
-    EXPECT_STREQ(info.name, "");
+    EXPECT_EQ(info.name, "");
     EXPECT_EQ(info.uncompressedSize, 0);
     // 2 first, then 0: the walk starts over from the first record.
     ASSERT_EQ(ReadEntryInfo(r.h, 2, &info), kVaultOk);
-    EXPECT_STREQ(info.name, "README");
+    EXPECT_EQ(info.name, "README");
     ASSERT_EQ(ReadEntryInfo(r.h, 0, &info), kVaultOk);
-    EXPECT_STREQ(info.name, "docs/report.txt");
+    EXPECT_EQ(info.name, "docs/report.txt");
     EXPECT_EQ(info.uncompressedSize, 40000);
     EXPECT_EQ(info.attributes, 0x81u);  // data given in memory has no owner-write bit
     EXPECT_EQ(info.localOffset, 0u);
     ASSERT_EQ(ReadEntryInfo(r.h, 1, &info), kVaultOk);
-    EXPECT_STREQ(info.name, "pack.zip");
+    EXPECT_EQ(info.name, "pack.zip");
     EXPECT_EQ(info.compressedSize, 30000);
     EXPECT_EQ(ReadEntryInfo(r.h, 3, &info), kVaultBadArguments);
     EXPECT_EQ(ReadEntryInfo(r.h, -2, &info), kVaultBadArguments);
@@ -143,7 +143,7 @@ TEST(VaultReaderListing, DamagedRecordsAfterTheFirst) {
         EXPECT_EQ(ReadEntryInfo(r.h, 2, &info), kVaultCorrupt);
         EXPECT_EQ(ReadEntryInfo(r.h, 1, &info), kVaultCorrupt);
         EXPECT_EQ(ReadEntryInfo(r.h, 0, &info), kVaultOk);
-        EXPECT_STREQ(info.name, "docs/report.txt");
+        EXPECT_EQ(info.name, "docs/report.txt");
     }
 }
 

@@ -71,7 +71,7 @@ TEST(VaultWriterRoundTrip, FilesFoldersAndMemoryComeBackAsWritten) {
     const Bytes* datas[] = {&text, &noise, nullptr, &packed, nullptr, &mem};
     for (size_t i = 0; i < listed.size(); ++i) {
         SCOPED_TRACE(names[i]);
-        EXPECT_STREQ(listed[i].info.name, names[i]);
+        EXPECT_EQ(listed[i].info.name, names[i]);
         EXPECT_EQ(listed[i].result, kVaultOk);
         EXPECT_EQ(listed[i].data, datas[i] ? *datas[i] : Bytes());
     }
@@ -271,7 +271,7 @@ TEST(VaultWriterRefusals, NamesSourcesAndHandles) {
     ASSERT_TRUE(ReadWholeVault(vaultPath, &listed));
     ASSERT_EQ(listed.size(), 3u);
     EXPECT_EQ(std::string(listed[1].info.name), f258 + "/");
-    EXPECT_STREQ(listed[2].info.name, "after.txt");
+    EXPECT_EQ(listed[2].info.name, "after.txt");
 
     VaultHandle* r = OpenVaultReader(vaultPath.c_str(), 0, kVaultSourcePath, nullptr);
     ASSERT_NE(r, nullptr);

@@ -1,7 +1,9 @@
-// Win32 side of the file layer (ANSI functions).
+// Win32 side of the file layer: UTF-8 paths through the W functions.
 #include "vault/fileio/FileIo.h"
 
 #include <windows.h>
+
+#include "vault/fileio/WideText.h"
 
 namespace fileio {
 bool WriteAllowed(size_t bytes);
@@ -10,6 +12,13 @@ bool WriteAllowed(size_t bytes);
 namespace {
 
 HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+// A UTF-8 path as the W functions take it.
+struct W {
+    explicit W(const std::string& utf8) : wide(fileio::Widen(utf8)) {}
+    operator const wchar_t*() const { return wide.c_str(); }
+    std::wstring wide;
+};
 
 FileTime FromFt(const FILETIME& ft) {
     return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
@@ -41,7 +50,7 @@ bool CFile::Open(const std::string& path, Mode mode) {
         case Mode::CreateNew:
             access = GENERIC_READ | GENERIC_WRITE; disposition = CREATE_NEW; break;
     }
-    HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, disposition,
+    HANDLE h = CreateFileW(W(path), access, share, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     m_handle = reinterpret_cast<intptr_t>(h);
@@ -169,35 +178,35 @@ bool CFile::Duplicate(CFile* out) const {
 namespace fileio {
 
 bool Exists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool IsDirectory(const std::string& path) {
-    DWORD a = GetFileAttributesA(path.c_str());
+    DWORD a = GetFileAttributesW(W(path));
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool Remove(const std::string& path) {
-    const bool ok = IsDirectory(path) ? RemoveDirectoryA(path.c_str()) != 0
-                                      : DeleteFileA(path.c_str()) != 0;
+    const bool ok = IsDirectory(path) ? RemoveDirectoryW(W(path)) != 0
+                                      : DeleteFileW(W(path)) != 0;
     if (ok && CurrentIoObserver()) CurrentIoObserver()->AfterRemove(path);
     return ok;
 }
 
 bool Rename(const std::string& from, const std::string& to) {
-    if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
+    if (!MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
     if (CurrentIoObserver()) CurrentIoObserver()->AfterRename(from, to);
     return true;
 }
 
 bool MakeDirectory(const std::string& path) {
-    if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+    if (CreateDirectoryW(W(path), nullptr)) return true;
     return GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(path);
 }
 
 bool GetInfo(const std::string& path, FileInfo* info) {
     WIN32_FILE_ATTRIBUTE_DATA d;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d)) return false;
+    if (!GetFileAttributesExW(W(path), GetFileExInfoStandard, &d)) return false;
     info->attributes = d.dwFileAttributes;
     info->size = (static_cast<uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
     info->creationTime = FromFt(d.ftCreationTime);
@@ -208,26 +217,26 @@ bool GetInfo(const std::string& path, FileInfo* info) {
 }
 
 bool SetAttributes(const std::string& path, uint32_t attributes) {
-    return SetFileAttributesA(path.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
+    return SetFileAttributesW(W(path), attributes ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
 std::string TempFolder() {
-    char buf[MAX_PATH + 1];
-    DWORD n = GetTempPathA(sizeof buf, buf);
+    wchar_t buf[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, buf);
     if (n == 0 || n > MAX_PATH) return "C:\\";
-    std::string dir(buf, n);
+    std::string dir = Narrow(std::wstring(buf, n));
     if (dir.back() != '\\') dir += '\\';
     return dir;
 }
 
 std::string CurrentFolder() {
-    char buf[MAX_PATH + 1];
-    DWORD n = GetCurrentDirectoryA(sizeof buf, buf);
+    wchar_t buf[MAX_PATH + 1];
+    DWORD n = GetCurrentDirectoryW(MAX_PATH + 1, buf);
     if (n == 0 || n > MAX_PATH) return std::string();
-    return std::string(buf, n);
+    return Narrow(std::wstring(buf, n));
 }
 
-bool SetCurrentFolder(const std::string& path) { return SetCurrentDirectoryA(path.c_str()) != 0; }
+bool SetCurrentFolder(const std::string& path) { return SetCurrentDirectoryW(W(path)) != 0; }
 
 char Separator() { return '\\'; }
 

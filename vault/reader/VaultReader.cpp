@@ -185,9 +185,10 @@ uint32_t VaultReader::Describe(int index, ZipEntryInfo* out) {
 
     ZipEntryInfo info;
     info.index = index;
-    if (central.name.size() < sizeof info.name) {
-        std::memcpy(info.name, central.name.data(), central.name.size());
-        info.name[central.name.size()] = '\0';
+    if (central.name.size() <= kMaxNameLength) {
+        info.storedName = central.name;
+        info.nameUtf8 = (central.header.flags & kNameUtf8Flag) != 0;
+        info.name = DecodeEntryName(info.storedName, info.nameUtf8);
     }
     info.attributes = WindowsAttributesFromExternal(central.header.externalAttributes);
 
@@ -323,7 +324,7 @@ uint32_t VaultReader::Extract(int index, const void* target, uint32_t targetLeng
     std::string name;
     if (kind == kExtractToUniqueFile) {
         const char* given = static_cast<const char*>(target);
-        name = (given && *given) ? given : info.name;
+        name = (given && *given) ? std::string(given) : info.name;
         // Nothing is ever made outside the root folder.
         if (!IsSafeEntryPath(name)) return kVaultBadArguments;
     }

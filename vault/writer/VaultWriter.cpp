@@ -287,17 +287,20 @@ uint32_t VaultWriter::LoadOldDirectory(const DirectoryInfo& dir, std::vector<uin
     return kVaultOk;
 }
 
-uint32_t VaultWriter::Add(const char* name, const void* source, uint32_t sourceLength,
+uint32_t VaultWriter::Add(const StoredName& name, const void* source, uint32_t sourceLength,
                           int sourceType, uint32_t* outAttributes, uint32_t* outLocalOffset,
                           uint32_t* outCompressedSize, uint32_t* outUncompressedSize) {
     if (m_ended) return kVaultEnded;
     if (m_error != kVaultOk) return kVaultPreviousError;
-    if (!name || !*name) return kVaultBadArguments;
+    if (name.bytes.empty()) return kVaultBadArguments;
     if (sourceType < kVaultSourceHandle || sourceType > kVaultSourceFolder) {
         return kVaultBadArguments;
     }
     const bool isFolder = sourceType == kVaultSourceFolder;
-    const std::string entryName = NormalizeEntryName(name, isFolder);
+    // The bytes are taken as they are: in a double-byte code page a '\\' may
+    // be the second byte of a character.
+    std::string entryName = name.bytes;
+    if (isFolder && entryName.back() != '/') entryName += '/';
     if (entryName.size() > kMaxNameLength) return kVaultBadArguments;
     if (uint64_t(m_oldCount) + m_central.size() + 1 > g_maxEntries) return kVaultTooLarge;
     const uint16_t method = ChooseMethod(entryName, isFolder);
@@ -352,7 +355,8 @@ uint32_t VaultWriter::Add(const char* name, const void* source, uint32_t sourceL
     LocalRecord local;
     local.name = entryName;
     local.header.method = method;
-    local.header.flags = kFlagDescriptor | (method == kMethodDeflate ? kFlagDeflateLevel : 0);
+    local.header.flags = kFlagDescriptor | (method == kMethodDeflate ? kFlagDeflateLevel : 0) |
+                         (name.utf8 ? kNameUtf8Flag : 0);
     const DosDateTime dos = DosFromFileTime(writeTime);
     local.header.dosDate = dos.date;
     local.header.dosTime = dos.time;
@@ -581,10 +585,10 @@ VaultHandle* OpenVaultWriter(const void* target, uint32_t targetLength, int targ
     return handle.release();
 }
 
-uint32_t AddVaultEntry(VaultHandle* handle, const char* name, const void* source,
-                       uint32_t sourceLength, int sourceType, uint32_t* outAttributes,
-                       uint32_t* outLocalOffset, uint32_t* outCompressedSize,
-                       uint32_t* outUncompressedSize) {
+uint32_t AddVaultEntryStored(VaultHandle* handle, const vault::StoredName& name, const void* source,
+                             uint32_t sourceLength, int sourceType, uint32_t* outAttributes,
+                             uint32_t* outLocalOffset, uint32_t* outCompressedSize,
+                             uint32_t* outUncompressedSize) {
     uint32_t rc;
     if (!handle) rc = kVaultBadArguments;
     else if (handle->kind != kHandleKindWriter) rc = kVaultWrongKind;
@@ -592,6 +596,20 @@ uint32_t AddVaultEntry(VaultHandle* handle, const char* name, const void* source
                                   outLocalOffset, outCompressedSize, outUncompressedSize);
     g_lastWriterResult = rc;
     return rc;
+}
+
+uint32_t AddVaultEntry(VaultHandle* handle, const char* name, const void* source,
+                       uint32_t sourceLength, int sourceType, uint32_t* outAttributes,
+                       uint32_t* outLocalOffset, uint32_t* outCompressedSize,
+                       uint32_t* outUncompressedSize) {
+    vault::StoredName stored;
+    // Separators are turned while the name is still UTF-8, where a '\\'
+    // byte is always the character.
+    if (name && *name && vault::IsValidUtf8(name))
+        stored = vault::EncodeEntryName(
+            vault::NormalizeEntryName(name, sourceType == kVaultSourceFolder));
+    return AddVaultEntryStored(handle, stored, source, sourceLength, sourceType, outAttributes,
+                               outLocalOffset, outCompressedSize, outUncompressedSize);
 }
 
 int FormatVaultWriterResult(uint32_t code, char* buffer, int length) {

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "vault/VaultApi.h"
+#include "vault/format/NameCodec.h"
 #include "vault/format/VaultRecords.h"
 #include "vault/format/VaultScan.h"
 
@@ -49,7 +50,8 @@ public:
     VaultWriter& operator=(const VaultWriter&) = delete;
 
     uint32_t Open(const void* target, uint32_t targetLength, int targetType, const char* journal);
-    uint32_t Add(const char* name, const void* source, uint32_t sourceLength, int sourceType,
+    // name: the stored form; a folder's gets its trailing '/' here.
+    uint32_t Add(const StoredName& name, const void* source, uint32_t sourceLength, int sourceType,
                  uint32_t* outAttributes, uint32_t* outLocalOffset, uint32_t* outCompressedSize,
                  uint32_t* outUncompressedSize);
     // Writes the directory tail; runs once.
