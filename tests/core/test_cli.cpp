@@ -3,6 +3,7 @@
 // journal recovery.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -213,6 +214,112 @@ TEST_F(CliTest, VaultInsideTheAddedTreeIsNotAddedToItself) {
     EXPECT_EQ(VaultNames(m_vault).size(), 6u) << "a.txt and the five of Docs, without self.vfo";
     for (const std::string& n : VaultNames(m_vault)) EXPECT_EQ(n.find("self.vfo"), std::string::npos);
     EXPECT_EQ(RunTool({"check", m_vault}).rc, 0);
+}
+
+// The stored bytes and the UTF-8 flag of every entry, in directory order.
+std::vector<std::pair<std::string, bool>> StoredNames(const std::string& vault) {
+    std::vector<std::pair<std::string, bool>> names;
+    VaultHandle* h = OpenVaultReader(vault.c_str(), 0, kVaultSourcePath, "");
+    ZipEntryInfo info;
+    if (h && ReadEntryInfo(h, -1, &info) == kVaultOk) {
+        const int n = info.index;
+        for (int i = 0; i < n; ++i)
+            if (ReadEntryInfo(h, i, &info) == kVaultOk) names.emplace_back(info.storedName, info.nameUtf8);
+    }
+    if (h) CloseVaultHandle(h);
+    return names;
+}
+
+TEST_F(CliTest, NamesInEveryScriptGoInComeOutAndGoExactly) {
+    const std::vector<std::string> leaves = {u8"na\u00efve caf\u00e9.txt", u8"\u03a9mega.txt",
+                                             u8"\u041a\u0438\u0440\u0438\u043b\u043b\u0438\u0446\u0430.txt",
+                                             u8"\u65e5\u672c\u8a9e.txt", u8"emoji\U0001F600.txt"};
+    ASSERT_TRUE(fileio::MakeDirectoryChain(Path("src/in")));
+    for (const std::string& leaf : leaves) WriteAll(Path("src/in/" + leaf), leaf);
+    // A name whose stored form passes 259 bytes (as UTF-8) while each of
+    // its parts is a fine file name: refused, and everything else goes in.
+    std::string longFolder, longLeaf;
+    for (int i = 0; i < 60; ++i) longFolder += u8"\u03a9";
+    for (int i = 0; i < 70; ++i) longLeaf += u8"\u03c9";
+    ASSERT_TRUE(fileio::MakeDirectoryChain(Path("src/in/" + longFolder)));
+    WriteAll(Path("src/in/" + longFolder + "/" + longLeaf + ".txt"), "long");
+
+    ToolRun add = RunTool({"add", "--codepage", "1252", "--journal", m_journal, m_vault, Path("src/in")});
+    EXPECT_EQ(add.rc, 1);
+    EXPECT_NE(add.err.find(longLeaf + ".txt: the name"), std::string::npos) << add.err;
+    EXPECT_NE(add.err.find("bytes in the vault, more than 259; skipped"), std::string::npos) << add.err;
+    EXPECT_EQ(std::count(add.err.begin(), add.err.end(), '\n'), 1) << add.err;  // one line per file left out
+    // The stored bytes: the code page's where they carry the name, else
+    // UTF-8 flagged; in the order of the names' UTF-8 bytes.
+    const std::vector<std::pair<std::string, bool>> expected = {
+        {"in/", false},
+        {"in/" + leaves[4], true},
+        {"in/na\xEFve caf\xE9.txt", false},
+        {"in/" + leaves[1], true},
+        {"in/" + longFolder + "/", true},
+        {"in/" + leaves[2], true},
+        {"in/" + leaves[3], true}};
+    EXPECT_EQ(StoredNames(m_vault), expected);
+
+    ToolRun list = RunTool({"list", "--codepage", "1252", m_vault});
+    ASSERT_EQ(list.rc, 0) << list.err;
+    for (const std::string& leaf : leaves) EXPECT_NE(list.out.find("in/" + leaf + "\n"), std::string::npos) << leaf;
+
+    ToolRun extract = RunTool({"extract", "--codepage", "1252", m_vault, "-d", Path("out")});
+    ASSERT_EQ(extract.rc, 0) << extract.err;
+    std::vector<hbcli::FolderItem> items;
+    ASSERT_TRUE(hbcli::ListFolder(Path("out/in"), &items));
+    std::vector<std::string> made;
+    for (const hbcli::FolderItem& i : items) made.push_back(i.name);
+    std::sort(made.begin(), made.end());
+    std::vector<std::string> wanted = leaves;
+    wanted.push_back(longFolder);
+    std::sort(wanted.begin(), wanted.end());
+    EXPECT_EQ(made, wanted);
+    for (const std::string& leaf : leaves) EXPECT_EQ(ReadAll(Path("out/in/" + leaf)), leaf);
+
+    // Greek and Cyrillic names match in any case.
+    ToolRun del = RunTool({"delete", "--codepage", "1252", "--journal", m_journal, m_vault, u8"in/\u03c9MEGA.TXT",
+                           u8"IN/\u043a\u0418\u0420\u0418\u041b\u041b\u0418\u0426\u0410.TXT", u8"in/NA\u00cfVE CAF\u00c9.txt"});
+    ASSERT_EQ(del.rc, 0) << del.err;
+    EXPECT_NE(del.out.find(u8"deleted in/na\u00efve caf\u00e9.txt\n"), std::string::npos) << del.out;
+    EXPECT_EQ(StoredNames(m_vault), (std::vector<std::pair<std::string, bool>>{expected[0], expected[1], expected[4],
+                                                                              expected[6]}));
+}
+
+TEST_F(CliTest, CodePageNamesOfAnOlderVaultReadBackUnchanged) {
+    // Written by a Japanese system and a Western one, and one flagged UTF-8
+    // whose bytes are not.
+    const std::vector<std::pair<std::string, bool>> stored = {
+        {"\x93\xFA\x96\x7B\x8C\xEA\x95\x5C.txt", false}, {"caf\xE9.txt", false}, {"\xFF\xFE" "bad.txt", true}};
+    VaultHandle* w = OpenVaultWriter(m_vault.c_str(), 0, kVaultSourcePath, m_journal.c_str());
+    ASSERT_NE(w, nullptr);
+    for (const auto& n : stored)
+        ASSERT_EQ(AddVaultEntryStored(w, vault::StoredName{n.first, n.second}, n.first.data(),
+                                      static_cast<uint32_t>(n.first.size()), kVaultSourceMemory, nullptr, nullptr,
+                                      nullptr, nullptr),
+                  kVaultOk);
+    ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+    fileio::Remove(m_journal);
+
+    ToolRun japanese = RunTool({"list", "--codepage", "932", m_vault});
+    ASSERT_EQ(japanese.rc, 0) << japanese.err;
+    EXPECT_NE(japanese.out.find(u8"  \u65e5\u672c\u8a9e\u8868.txt\n"), std::string::npos) << japanese.out;
+    ToolRun western = RunTool({"list", "--codepage", "1252", m_vault});
+    ASSERT_EQ(western.rc, 0) << western.err;
+    EXPECT_NE(western.out.find(u8"  caf\u00e9.txt\n"), std::string::npos) << western.out;
+    EXPECT_NE(western.out.find(u8"  \ufffd\ufffdbad.txt\n"), std::string::npos) << western.out;
+    EXPECT_EQ(RunTool({"list", "--codepage", "99999", m_vault}).rc, 2);
+
+    // What does not convert is still taken out and deleted, and nothing
+    // else changes.
+    ToolRun extract = RunTool({"extract", "--codepage", "932", m_vault, "-d", Path("out")});
+    ASSERT_EQ(extract.rc, 0) << extract.err;
+    EXPECT_EQ(ReadAll(Path(u8"out/\ufffd\ufffdbad.txt")), stored[2].first);
+    EXPECT_EQ(ReadAll(Path(u8"out/\u65e5\u672c\u8a9e\u8868.txt")), stored[0].first);
+    ToolRun del = RunTool({"delete", "--journal", m_journal, m_vault, u8"\ufffd\ufffdbad.txt"});
+    ASSERT_EQ(del.rc, 0) << del.err;
+    EXPECT_EQ(StoredNames(m_vault), (std::vector<std::pair<std::string, bool>>{stored[0], stored[1]}));
 }
 
 TEST_F(CliTest, UsageErrorsExitWithTwo) {

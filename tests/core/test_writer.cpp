@@ -162,6 +162,90 @@ TEST(VaultWriterRoundTrip, AttributesAndTimesOfSourceFiles) {
     CloseVaultHandle(r);
 }
 
+// The name code page for one test, the default again afterwards.
+struct CodePageGuard {
+    explicit CodePageGuard(unsigned cp) { vault::SetNameCodePage(cp); }
+    ~CodePageGuard() { vault::SetNameCodePage(0); }
+};
+
+TEST(VaultWriterRoundTrip, NamesInEveryScriptKeepTheirBytesAndFlag) {
+    CodePageGuard guard(1252);
+    // The codec: code page bytes when they carry the name exactly, else
+    // UTF-8 with the flag; decoding never fails.
+    const std::string naive = u8"na\u00efve caf\u00e9.txt";
+    EXPECT_EQ(vault::EncodeEntryName(naive).bytes, "na\xEFve caf\xE9.txt");
+    EXPECT_FALSE(vault::EncodeEntryName(naive).utf8);
+    EXPECT_TRUE(vault::EncodeEntryName(u8"\u03a9mega.txt").utf8);
+    EXPECT_EQ(vault::DecodeEntryName("na\xEFve caf\xE9.txt", false), naive);
+    std::string decoded;
+    EXPECT_FALSE(vault::DecodeEntryNameExactly("\xFF" "a", true, &decoded));
+    EXPECT_EQ(decoded, u8"\ufffda");
+    {
+        CodePageGuard japanese(932);
+        EXPECT_EQ(vault::EncodeEntryName(u8"\u65e5\u672c\u8a9e.txt").bytes, "\x93\xFA\x96\x7B\x8C\xEA.txt");
+        EXPECT_FALSE(vault::EncodeEntryName(u8"\u65e5\u672c\u8a9e.txt").utf8);
+        EXPECT_EQ(vault::DecodeEntryName("\x95\x5C.txt", false), u8"\u8868.txt");  // trail byte '\'
+        EXPECT_FALSE(vault::DecodeEntryNameExactly("a\x93", false, &decoded));    // lead byte alone
+        EXPECT_EQ(decoded, u8"a\ufffd");
+        vault::SetNameCodePage(65001);  // a UTF-8 system: flagged, so others read it right
+        EXPECT_TRUE(vault::EncodeEntryName(naive).utf8);
+    }
+
+    TempDir dir("wr_names");
+    const std::string vaultPath = dir / "v.vfo";
+    VaultHandle* w = OpenVaultWriter(vaultPath.c_str(), 0, kVaultSourcePath, nullptr);
+    ASSERT_NE(w, nullptr);
+    std::string omegas, accents;
+    for (int i = 0; i < 129; ++i) omegas += u8"\u03a9";
+    for (int i = 0; i < 200; ++i) accents += u8"\u00e9";
+    struct Name {
+        std::string utf8, stored;
+        bool flagged;
+    };
+    const std::vector<Name> names = {
+        {naive, "na\xEFve caf\xE9.txt", false},
+        {u8"\u03a9mega.txt", u8"\u03a9mega.txt", true},
+        {u8"\u041a\u0438\u0440\u0438\u043b\u043b\u0438\u0446\u0430/", u8"\u041a\u0438\u0440\u0438\u043b\u043b\u0438\u0446\u0430/", true},
+        {u8"\u65e5\u672c\u8a9e.txt", u8"\u65e5\u672c\u8a9e.txt", true},
+        {u8"emoji\U0001F600.txt", u8"emoji\U0001F600.txt", true},
+        {omegas + "x", omegas + "x", true},          // 259 bytes as UTF-8
+        {accents, std::string(200, '\xE9'), false},  // 400 bytes of UTF-8, 200 stored
+    };
+    for (const Name& n : names) {
+        const bool folder = n.utf8.back() == '/';
+        ASSERT_EQ(AddVaultEntry(w, n.utf8.c_str(), folder ? nullptr : "x", folder ? 0 : 1,
+                                folder ? kVaultSourceFolder : kVaultSourceMemory, nullptr, nullptr, nullptr, nullptr),
+                  kVaultOk)
+            << n.utf8;
+    }
+    // The limit counts stored bytes; a name that is not UTF-8 is refused.
+    EXPECT_EQ(AddVaultEntry(w, (omegas + u8"\u03a9").c_str(), "x", 1, kVaultSourceMemory, nullptr, nullptr,
+                            nullptr, nullptr),
+              kVaultBadArguments);
+    EXPECT_EQ(AddVaultEntry(w, "\xFF.txt", "x", 1, kVaultSourceMemory, nullptr, nullptr, nullptr, nullptr),
+              kVaultBadArguments);
+    ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+
+    std::vector<ListedEntry> listed;
+    ASSERT_TRUE(ReadWholeVault(vaultPath, &listed));
+    ASSERT_EQ(listed.size(), names.size());
+    const Bytes image = ReadBytes(vaultPath);
+    for (size_t i = 0; i < names.size(); ++i) {
+        SCOPED_TRACE(names[i].utf8);
+        EXPECT_EQ(listed[i].info.name, names[i].utf8);
+        EXPECT_EQ(listed[i].info.storedName, names[i].stored);
+        EXPECT_EQ(listed[i].info.nameUtf8, names[i].flagged);
+        // Bit 11 in the central record and in the local record.
+        EXPECT_EQ((CentralHeaderAt(image, static_cast<int>(i)).flags & 0x0800) != 0, names[i].flagged);
+        uint8_t plain[32];
+        vault::LocalHeader local;
+        ASSERT_TRUE(vault::DecipherRecord(image.data() + listed[i].info.localOffset, plain, 32));
+        ASSERT_EQ(vault::DecodeLocalHeader(plain, 32, &local), vault::VaultStatus::Ok);
+        EXPECT_EQ((local.flags & 0x0800) != 0, names[i].flagged);
+        EXPECT_EQ(local.nameLength, names[i].stored.size());
+    }
+}
+
 TEST(VaultWriterExisting, AddingKeepsOldDirectoryFirstAndJournalsTheTail) {
     TempDir dir("wr_existing");
     const std::string vaultPath = dir / "v.vfo";
