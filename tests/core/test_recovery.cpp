@@ -50,6 +50,7 @@ void ExpectVaultStartsWith(const std::string& path, const std::vector<TestEntry>
         EXPECT_EQ(listed[i].result, kVaultOk) << listed[i].info.name;
         if (i < expected.size()) {
             EXPECT_EQ(listed[i].info.name, expected[i].name);
+            EXPECT_EQ(listed[i].info.nameUtf8, vault::EncodeEntryName(expected[i].name).utf8) << expected[i].name;
             EXPECT_EQ(listed[i].data, expected[i].data) << expected[i].name;
         }
     }
@@ -187,8 +188,10 @@ struct AddRun {
     uint32_t closeResult = 0xFFFFFFFF;
 };
 
+// The first name is stored as UTF-8 (flag bit 11): the journal carries the
+// flag back into the vault like every other field.
 std::vector<TestEntry> NewEntries() {
-    return {{"new/deflated.txt", MakeData(50000, 21, true)},
+    return {{u8"new/\u03a9\u65e5\U0001F600.txt", MakeData(50000, 21, true)},
             {"new/", {}, true},
             {"new/pack.zip", MakeData(20000, 22, false)},
             {"new/noise.bin", MakeData(40000, 23, false)}};
@@ -267,6 +270,8 @@ void ExpectAddedSubsequence(const std::vector<ListedEntry>& listed, size_t from)
         while (next < added.size() && added[next].name != listed[i].info.name) ++next;
         ASSERT_LT(next, added.size()) << listed[i].info.name;
         EXPECT_EQ(listed[i].data, added[next].data);
+        EXPECT_EQ(listed[i].info.storedName, vault::EncodeEntryName(added[next].name).bytes);
+        EXPECT_EQ(listed[i].info.nameUtf8, vault::EncodeEntryName(added[next].name).utf8);
         ++next;
     }
 }

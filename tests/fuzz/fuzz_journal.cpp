@@ -1,7 +1,7 @@
 // libFuzzer target for the add journal: its parser (ParseJournalTail) and
 // ExamineJournal, which decides whether a journal belongs to a vault. The
 // first input byte chooses the vault: bit 0 clear, a small sound vault made
-// once by the writer; bit 0 set, the next two bytes give the length of a
+// once by the writer (with a name stored as UTF-8 under flag bit 11); bit 0 set, the next two bytes give the length of a
 // vault taken from the input itself. The rest is the journal; with bit 1
 // set there is no journal file at all.
 #include <cstddef>
@@ -22,7 +22,9 @@ const std::string& SoundVault() {
         const std::string journal = hbfuzz::ScratchFile("writer-journal");
         VaultHandle* w = OpenVaultWriter(p.c_str(), 0, kVaultSourcePath, journal.c_str());
         if (!w) std::abort();
-        const char* names[] = {"docs/", "docs/a.txt", "b.bin"};
+        // One name stored as UTF-8 with flag bit 11, one in the code page.
+        const char* names[] = {"docs/", "docs/a.txt", "b.bin", u8"docs/\u03a9\u65e5\U0001F600.txt",
+                               u8"caf\u00e9.txt"};
         const std::string body(700, 'x');
         for (const char* n : names) {
             const bool folder = n[std::char_traits<char>::length(n) - 1] == '/';

@@ -2,7 +2,10 @@
 // and put through everything a caller can ask of the reader - the entry
 // count, every entry's description (in order, then backwards, and past the
 // end), unpacking into memory and into an open file. Every result must be
-// one the call documents; unpacking is bounded by a write budget.
+// one the call documents; unpacking is bounded by a write budget. Names are
+// decoded in a double-byte or a single-byte code page (the input's length
+// chooses), and every name handed out must be valid UTF-8 that the codec
+// gives for the stored bytes and the UTF-8 flag.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +13,8 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "vault/format/NameCodec.h"
+#include "vault/format/VaultRecords.h"
 
 using hbfuzz::Expect;
 
@@ -23,6 +28,17 @@ constexpr size_t kMaxMemoryBytes = 8u << 20;
 // reader then answers 0x400): a small input may inflate a thousandfold.
 constexpr size_t kMaxStreamBytes = 4u << 20;
 
+// A description's name must be what the codec makes of its stored bytes
+// and flag: valid UTF-8 always, the bytes themselves for a flagged name
+// that is valid UTF-8, and empty only with the stored name.
+void CheckName(const ZipEntryInfo& info) {
+    if (info.storedName.empty() != info.name.empty()) std::abort();
+    if (!vault::IsValidUtf8(info.name)) std::abort();
+    if (info.name != vault::DecodeEntryName(info.storedName, info.nameUtf8)) std::abort();
+    if (info.nameUtf8 && vault::IsValidUtf8(info.storedName) && info.name != info.storedName) std::abort();
+    if (info.storedName.size() > vault::kMaxNameLength) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -30,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& sinkPath = hbfuzz::ScratchFile("out");
     hbfuzz::WriteWhole(vaultPath, data, size);
 
+    vault::SetNameCodePage(size % 2 ? 932 : 1252);
     VaultHandle* reader = OpenVaultReader(vaultPath.c_str(), 0, kVaultSourcePath, "");
     if (!reader) return 0;
 
@@ -41,8 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (count < 0 || count > 65535) std::abort();
     }
     const int listed = count < kMaxEntries ? count : kMaxEntries;
-    for (int i = -1; i <= listed; ++i) Expect(ReadEntryInfo(reader, i, &info), "describe", described);
-    for (int i = listed - 1; i >= 0; i -= 3) Expect(ReadEntryInfo(reader, i, &info), "describe", described);
+    for (int i = -1; i <= listed; ++i)
+        if (Expect(ReadEntryInfo(reader, i, &info), "describe", described) == kVaultOk && i >= 0) CheckName(info);
+    for (int i = listed - 1; i >= 0; i -= 3)
+        if (Expect(ReadEntryInfo(reader, i, &info), "describe", described) == kVaultOk) CheckName(info);
     Expect(ReadEntryInfo(reader, count, &info), "describe past the end", {kVaultBadArguments});
 
     std::vector<uint8_t> buffer(4096 + 17);
