@@ -181,7 +181,9 @@ void Session::Progress(const std::string& text, bool force) {
     uint32_t now = fileio::TickCount();
     if (!force && m_shown && now - m_lastTick < 100) return;
     m_lastTick = now;
-    std::string line = text.size() > 78 ? text.substr(0, 75) + "..." : text;
+    size_t cut = 75;  // never inside a character
+    while (cut > 0 && cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    std::string line = text.size() > 78 ? text.substr(0, cut) + "..." : text;
     m_err << "\r" << line << std::string(m_width > line.size() ? m_width - line.size() : 0, ' ')
           << std::flush;
     m_width = line.size();

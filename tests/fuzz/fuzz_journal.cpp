@@ -1,9 +1,10 @@
 // libFuzzer target for the add journal: its parser (ParseJournalTail) and
 // ExamineJournal, which decides whether a journal belongs to a vault. The
 // first input byte chooses the vault: bit 0 clear, a small sound vault made
-// once by the writer (with a name stored as UTF-8 under flag bit 11); bit 0 set, the next two bytes give the length of a
-// vault taken from the input itself. The rest is the journal; with bit 1
-// set there is no journal file at all.
+// once by the writer (one of its names stored as UTF-8 under flag bit 11);
+// bit 0 set, the next two bytes give the length of a vault taken from the
+// input itself. The rest is the journal; with bit 1 set there is no journal
+// file at all.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
