@@ -186,7 +186,7 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
     // The view is inside an operation that pumps messages: the window may
     // go only once the operation has returned.
     HWND self = m_hWnd;
-    m_pListView->RunWhenIdle([self] { ::PostMessageA(self, WM_CLOSE, 0, 0); });
+    m_pListView->RunWhenIdle([self] { ::PostMessageW(self, WM_CLOSE, 0, 0); });
     return 0;
   }
   if (msg == WM_ENABLE && wp && m_bRemovalPending) {

@@ -58,8 +58,8 @@ int HbMessageBox(HWND owner, const std::string& text, const std::string& caption
     DWORD written = 0;
     ::WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
   }
-  char answer[16];
-  n = ::GetEnvironmentVariableA("HB_MSGBOX_ANSWER", answer, sizeof(answer));
-  if (n > 0 && n < sizeof(answer)) return std::atoi(answer);
+  wchar_t answer[16];
+  n = ::GetEnvironmentVariableW(L"HB_MSGBOX_ANSWER", answer, 16);
+  if (n > 0 && n < 16) return static_cast<int>(std::wcstol(answer, nullptr, 10));
   return DefaultMessageBoxAnswer(style);
 }
