@@ -166,6 +166,17 @@ TEST_F(TransfersOutTest, NamesInAnyScriptComeOutExactlyByCopyAndCut) {
   for (size_t i = 0; i < names.size(); ++i) {
     EXPECT_EQ(AnsiFromUtf8(names[i]), narrow[i].name) << i;
     if (names[i] != folder) EXPECT_EQ(bytes.at(names[i]), ReadContents(data.Get(), static_cast<LONG>(i)));
+    if (names[i] != astral) continue;
+    // The stream's own name is exact too.
+    FORMATETC f{static_cast<CLIPFORMAT>(CVaultDataObject::FormatContents()), nullptr,
+                DVASPECT_CONTENT, static_cast<LONG>(i), TYMED_ISTREAM};
+    STGMEDIUM m{};
+    ASSERT_EQ(S_OK, data->GetData(&f, &m));
+    STATSTG st{};
+    ASSERT_EQ(S_OK, m.pstm->Stat(&st, STATFLAG_DEFAULT));
+    EXPECT_EQ(astral, fileio::Narrow(st.pwcsName));
+    CoTaskMemFree(st.pwcsName);
+    ReleaseStgMedium(&m);
   }
   data.Reset();
 
