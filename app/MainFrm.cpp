@@ -37,7 +37,7 @@ bool CMainFrame::OnCreateClient() {
   return true;
 }
 
-int CMainFrame::OnCreate(CREATESTRUCTA* cs) {
+int CMainFrame::OnCreate(CREATESTRUCTW* cs) {
   if (CFrameWnd::OnCreate(cs) == -1) return -1;
 
   if (!m_wndToolBar.Create(m_hWnd,
@@ -60,9 +60,9 @@ int CMainFrame::OnCreate(CREATESTRUCTA* cs) {
   m_wndStatusBar.SetPaneInfo(1, ID_INDICATOR_FREE, !narrowSystem, narrowSystem ? 300 : 0);
   m_wndStatusBar.SetPaneInfo(2, ID_INDICATOR_TIME, false, 150);
 
-  char own[MAX_PATH] = {0};
-  ::GetModuleFileNameA(nullptr, own, MAX_PATH);
-  SetWindowText(MakeTitle(GetFileVersionText(own)));
+  wchar_t own[MAX_PATH] = {0};
+  ::GetModuleFileNameW(nullptr, own, MAX_PATH);
+  SetWindowText(MakeTitle(GetFileVersionText(fileio::Narrow(own).c_str())));
 
   ::SetWindowPos(m_hWnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   return 0;
@@ -83,25 +83,27 @@ std::string CMainFrame::MakeTitle(const std::string& fileVersion) {
 
 std::string CMainFrame::GetFileVersionText(const char* path) {
   DWORD ignored = 0;
-  DWORD size = ::GetFileVersionInfoSizeA(path, &ignored);
+  const std::wstring file = fileio::Widen(path);
+  DWORD size = ::GetFileVersionInfoSizeW(file.c_str(), &ignored);
   if (size == 0) return std::string();
-  std::vector<char> info(size + 1, 0);
-  if (!::GetFileVersionInfoA(path, 0, size, info.data())) return std::string();
+  std::vector<char> info(size + 2, 0);
+  if (!::GetFileVersionInfoW(file.c_str(), 0, size, info.data())) return std::string();
   WORD* translation = nullptr;
   UINT length = 0;
-  if (!::VerQueryValueA(info.data(), "\\VarFileInfo\\Translation",
+  if (!::VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation",
                         reinterpret_cast<void**>(&translation), &length) ||
       !translation || length < 4)
     return std::string();
   std::string key = FormatString("\\StringFileInfo\\%04x%04x\\FileVersion", translation[0],
                                  translation[1]);
-  char* value = nullptr;
-  if (!::VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length) ||
+  wchar_t* value = nullptr;
+  if (!::VerQueryValueW(info.data(), fileio::Widen(key).c_str(), reinterpret_cast<void**>(&value),
+                        &length) ||
       !value)
     return std::string();
-  char buffer[260] = {0};
-  lstrcpynA(buffer, value, sizeof(buffer));
-  return buffer;
+  wchar_t buffer[260] = {0};
+  lstrcpynW(buffer, value, 260);
+  return fileio::Narrow(buffer);
 }
 
 int CMainFrame::ClassifyOs(const OSVERSIONINFOA& v) {
@@ -151,11 +153,9 @@ int CMainFrame::IsDiskPresent() const {
   DWORD mask = ::GetLogicalDrives();
   for (int i = 2; i < 32; ++i) {
     if (!(mask & (1u << i))) continue;
-    char drive[8];
-    wsprintfA(drive, "%c:", 'A' + i);
-    char root[8];
-    wsprintfA(root, "%c:\\", 'A' + i);
-    if (::GetDriveTypeA(root) == DRIVE_REMOVABLE && disk == drive) return 1;
+    const std::string drive = FormatString("%c:", 'A' + i);
+    if (::GetDriveTypeW(fileio::Widen(drive + "\\").c_str()) == DRIVE_REMOVABLE && disk == drive)
+      return 1;
   }
   return 0;
 }
@@ -186,7 +186,7 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
     // The view is inside an operation that pumps messages: the window may
     // go only once the operation has returned.
     HWND self = m_hWnd;
-    m_pListView->RunWhenIdle([self] { ::PostMessageA(self, WM_CLOSE, 0, 0); });
+    m_pListView->RunWhenIdle([self] { ::PostMessageW(self, WM_CLOSE, 0, 0); });
     return 0;
   }
   if (msg == WM_ENABLE && wp && m_bRemovalPending) {

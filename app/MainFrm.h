@@ -60,7 +60,7 @@ public:
 
 protected:
   const char* GetFrameClassName() const override;
-  int OnCreate(CREATESTRUCTA* cs) override;
+  int OnCreate(CREATESTRUCTW* cs) override;
   bool OnCreateClient() override;
   LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
 

@@ -8,6 +8,7 @@
 #include "device/DiskLoginDlg.h"
 #include "framework/MessageBox.h"
 #include "resources/resource.h"
+#include "vault/fileio/WideText.h"
 
 const char CRovErarodApp::kRelaunchMarker[] = "FromAP";
 const char CRovErarodApp::kFrameClass[] = "DIVizClass";
@@ -15,22 +16,36 @@ const char CRovErarodApp::kFrameClass[] = "DIVizClass";
 CRovErarodApp& GetApp() { return *static_cast<CRovErarodApp*>(HbGetApp()); }
 
 size_t PathNameOffset(const std::string& path) {
-  size_t after = 0;
-  const char* begin = path.c_str();
-  for (const char* p = begin; *p;) {
-    if (*p == '\\') after = static_cast<size_t>(p - begin) + 1;
-    const char* next = ::CharNextA(p);
-    p = next > p ? next : p + 1;
-  }
-  return after;
+  // In UTF-8 no byte of a multi-byte character is a '\\'.
+  size_t slash = path.find_last_of('\\');
+  return slash == std::string::npos ? 0 : slash + 1;
 }
 
 namespace {
 
 std::string ModulePath() {
-  char path[MAX_PATH] = {0};
-  DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return std::string(path, n < MAX_PATH ? n : 0);
+  wchar_t path[MAX_PATH] = {0};
+  DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return fileio::Narrow(std::wstring(path, n < MAX_PATH ? n : 0));
+}
+
+std::string TempPath() {
+  wchar_t temp[MAX_PATH] = {0};
+  DWORD n = ::GetTempPathW(MAX_PATH, temp);
+  return fileio::Narrow(std::wstring(temp, n < MAX_PATH ? n : 0));
+}
+
+// The batch interpreter reads its script in the OEM code page: a path that
+// code page cannot spell goes in its short (8.3) form, which it can.
+std::string ScriptPath(const std::string& path) {
+  std::wstring wide = fileio::Widen(path);
+  BOOL lossy = FALSE;
+  ::WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0, nullptr,
+                        &lossy);
+  if (!lossy) return path;
+  wchar_t shortPath[MAX_PATH * 2] = {0};
+  DWORD n = ::GetShortPathNameW(wide.c_str(), shortPath, MAX_PATH * 2);
+  return (n > 0 && n < MAX_PATH * 2) ? fileio::Narrow(std::wstring(shortPath, n)) : path;
 }
 
 }  // namespace
@@ -44,25 +59,24 @@ int CRovErarodApp::ShowMessageBox(HWND owner, const std::string& text, const std
 }
 
 bool CRovErarodApp::RelaunchFromTemp() {
-  char temp[MAX_PATH] = {0};
-  DWORD n = ::GetTempPathA(MAX_PATH, temp);
-  if (n == 0 || n >= MAX_PATH) return false;
+  std::string temp = TempPath();
+  if (temp.empty()) return false;
   std::string own = ModulePath();
   if (own.empty()) return false;
-  std::string target = std::string(temp) + own.substr(PathNameOffset(own));
+  std::string target = temp + own.substr(PathNameOffset(own));
   // Fails harmlessly when a running copy holds the target: that one is started.
-  ::CopyFileA(own.c_str(), target.c_str(), FALSE);
+  ::CopyFileW(fileio::Widen(own).c_str(), fileio::Widen(target).c_str(), FALSE);
 
   // The path is quoted, so that a temporary folder with blanks reaches the
   // copy whole and the copy's command line is exactly the marker.
-  std::string cmd = "\"" + target + "\" " + kRelaunchMarker;
-  STARTUPINFOA si{};
+  std::wstring cmd = fileio::Widen("\"" + target + "\" " + kRelaunchMarker);
+  STARTUPINFOW si{};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = SW_SHOW;
   PROCESS_INFORMATION pi{};
-  if (!::CreateProcessA(target.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &si, &pi))
+  if (!::CreateProcessW(fileio::Widen(target).c_str(), &cmd[0], nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &si, &pi))
     return false;
   ::CloseHandle(pi.hThread);
   ::CloseHandle(pi.hProcess);
@@ -71,12 +85,12 @@ bool CRovErarodApp::RelaunchFromTemp() {
 
 BOOL CRovErarodApp::InitInstance() {
   // 1. The dialog font: the menu font at 12 pixels.
-  NONCLIENTMETRICSA ncm{};
-  ncm.cbSize = 340;  // the size without iPaddedBorderWidth: accepted by every system
-  if (::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, ncm.cbSize, &ncm, 0)) {
-    LOGFONTA lf = ncm.lfMenuFont;
+  NONCLIENTMETRICSW ncm{};
+  ncm.cbSize = 500;  // the size without iPaddedBorderWidth: accepted by every system
+  if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, ncm.cbSize, &ncm, 0)) {
+    LOGFONTW lf = ncm.lfMenuFont;
     lf.lfHeight = -12;
-    m_fontDialog.Reset(::CreateFontIndirectA(&lf));
+    m_fontDialog.Reset(::CreateFontIndirectW(&lf));
   }
   // 2.
   ::OleInitialize(nullptr);
@@ -90,7 +104,7 @@ BOOL CRovErarodApp::InitInstance() {
   m_bRelaunched = 1;
 
   // 5. One main window only.
-  if (HWND other = ::FindWindowA(kFrameClass, nullptr)) {
+  if (HWND other = ::FindWindowW(fileio::Widen(kFrameClass).c_str(), nullptr)) {
     if (::IsIconic(other)) ::ShowWindow(other, SW_RESTORE);
     ::SetForegroundWindow(other);
     return FALSE;
@@ -146,9 +160,9 @@ bool CRovErarodApp::CreateMainWindow() {
 }
 
 bool CRovErarodApp::RegisterFrameClass() {
-  HICON icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
+  HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
   return CWnd::RegisterPlainClass(kFrameClass, CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS, icon,
-                                  ::LoadCursorA(nullptr, IDC_ARROW),
+                                  ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /* IDC_ARROW */),
                                   reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
 }
 
@@ -166,8 +180,12 @@ void CRovErarodApp::CheckSecurityArea(int* refuse) {
 }
 
 int CRovErarodApp::ExtractResourceToFile(const char* path, UINT id, const char* type) {
-  HMODULE mod = ::GetModuleHandleA(nullptr);
-  HRSRC res = ::FindResourceA(mod, MAKEINTRESOURCEA(id), type);
+  HMODULE mod = ::GetModuleHandleW(nullptr);
+  // The type is a name or, like the resource compiler's own, a number.
+  const std::wstring typeName = IS_INTRESOURCE(type) ? std::wstring() : fileio::Widen(type);
+  HRSRC res = ::FindResourceW(mod, MAKEINTRESOURCEW(id),
+                              IS_INTRESOURCE(type) ? MAKEINTRESOURCEW(LOWORD(reinterpret_cast<ULONG_PTR>(type)))
+                                                   : typeName.c_str());
   if (!res) return 0;
   DWORD size = ::SizeofResource(mod, res);
   if (size == 0) return 0;
@@ -179,7 +197,7 @@ int CRovErarodApp::ExtractResourceToFile(const char* path, UINT id, const char* 
     return 0;
   }
   int result = 0;
-  HANDLE file = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  HANDLE file = ::CreateFileW(fileio::Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     DWORD written = 0;
@@ -188,7 +206,7 @@ int CRovErarodApp::ExtractResourceToFile(const char* path, UINT id, const char* 
       result = 1;
     } else {
       ::CloseHandle(file);
-      ::DeleteFileA(path);
+      ::DeleteFileW(fileio::Widen(path).c_str());
     }
   }
   ::FreeResource(loaded);
@@ -197,17 +215,18 @@ int CRovErarodApp::ExtractResourceToFile(const char* path, UINT id, const char* 
 
 bool CRovErarodApp::IsSameFolder(const std::string& a, const std::string& b) {
   auto canonical = [](std::string path) {
-    char full[MAX_PATH * 2] = {0};
-    DWORD n = ::GetFullPathNameA(path.c_str(), sizeof(full), full, nullptr);
-    if (n > 0 && n < sizeof(full)) path.assign(full, n);
-    char longer[MAX_PATH * 2] = {0};
-    n = ::GetLongPathNameA(path.c_str(), longer, sizeof(longer));
-    if (n > 0 && n < sizeof(longer)) path.assign(longer, n);
-    while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-    return path;
+    std::wstring wide = fileio::Widen(path);
+    wchar_t full[MAX_PATH * 2] = {0};
+    DWORD n = ::GetFullPathNameW(wide.c_str(), MAX_PATH * 2, full, nullptr);
+    if (n > 0 && n < MAX_PATH * 2) wide.assign(full, n);
+    wchar_t longer[MAX_PATH * 2] = {0};
+    n = ::GetLongPathNameW(wide.c_str(), longer, MAX_PATH * 2);
+    if (n > 0 && n < MAX_PATH * 2) wide.assign(longer, n);
+    while (wide.size() > 3 && (wide.back() == L'\\' || wide.back() == L'/')) wide.pop_back();
+    return wide;
   };
   if (a.empty() || b.empty()) return false;
-  return lstrcmpiA(canonical(a).c_str(), canonical(b).c_str()) == 0;
+  return lstrcmpiW(canonical(a).c_str(), canonical(b).c_str()) == 0;
 }
 
 std::string CRovErarodApp::SelfDeleteScriptText(const std::string& exe, const std::string& tempFolder,
@@ -232,25 +251,32 @@ void CRovErarodApp::WriteSelfDeleteScript() {
   std::string folder = exe.substr(0, slash - 1);
   std::string script = folder + "\\DelQV.bat";
 
-  CFileHandle file(::CreateFileA(script.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  CFileHandle file(::CreateFileW(fileio::Widen(script).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.IsValid()) return;
-  char temp[MAX_PATH] = {0};
-  DWORD n = ::GetTempPathA(MAX_PATH, temp);
-  std::string text = SelfDeleteScriptText(exe, std::string(temp, n < MAX_PATH ? n : 0), script);
+  std::string text = SelfDeleteScriptText(ScriptPath(exe), ScriptPath(TempPath()),
+                                          ScriptPath(script));
+  // In the OEM code page, which is what the interpreter reads.
+  std::wstring wide = fileio::Widen(text);
+  int bytes = ::WideCharToMultiByte(CP_OEMCP, 0, wide.c_str(), static_cast<int>(wide.size()),
+                                    nullptr, 0, nullptr, nullptr);
+  std::string oem(bytes > 0 ? static_cast<size_t>(bytes) : 0, '\0');
+  if (bytes > 0)
+    ::WideCharToMultiByte(CP_OEMCP, 0, wide.c_str(), static_cast<int>(wide.size()), &oem[0], bytes,
+                          nullptr, nullptr);
   DWORD written = 0;
-  ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  ::WriteFile(file, oem.data(), static_cast<DWORD>(oem.size()), &written, nullptr);
   file.Reset();
 
   // Quoted: a temporary folder with blanks must not split the script's path.
-  std::string cmd = "\"" + script + "\"";
-  STARTUPINFOA si{};
+  std::wstring cmd = fileio::Widen("\"" + script + "\"");
+  STARTUPINFOW si{};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION pi{};
-  if (!::CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE,
-                        CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr, "\\", &si, &pi))
+  if (!::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE,
+                        CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr, L"\\", &si, &pi))
     return;
   // Let this process finish before the script does real work.
   ::SetThreadPriority(pi.hThread, THREAD_PRIORITY_IDLE);
@@ -267,7 +293,7 @@ int CRovErarodApp::ExitInstance() {
   m_pMainWnd = nullptr;
   m_pFrame.reset();
   m_pDoc.reset();
-  if (!m_strDeviceLibraryPath.empty()) ::DeleteFileA(m_strDeviceLibraryPath.c_str());
+  if (!m_strDeviceLibraryPath.empty()) ::DeleteFileW(fileio::Widen(m_strDeviceLibraryPath).c_str());
   if (m_bRelaunched == 1) WriteSelfDeleteScript();
   m_fontDialog.Reset();
   return CWinApp::ExitInstance();

@@ -8,15 +8,14 @@ CEllipsisStatic::CEllipsisStatic(UINT drawFormat)
     : m_clrText(::GetSysColor(COLOR_WINDOWTEXT)),
       m_clrBack(::GetSysColor(COLOR_BTNFACE)),
       m_nDrawFormat(drawFormat) {
-  NONCLIENTMETRICSA metrics{};
+  NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof(metrics);
-  if (::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
-    LOGFONTA lf = metrics.lfMenuFont;
+  if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+    LOGFONTW lf = metrics.lfMenuFont;
     lf.lfHeight = -12;  // 12-pixel characters
-    // The texts are in the ANSI code page; a Western menu font would show
-    // double-byte names as Latin letters.
+    // Names come in any script: let font linking find the glyphs.
     lf.lfCharSet = DEFAULT_CHARSET;
-    m_font.Reset(::CreateFontIndirectA(&lf));
+    m_font.Reset(::CreateFontIndirectW(&lf));
   }
 }
 
@@ -57,17 +56,18 @@ std::string CEllipsisStatic::GetShownText() const {
   std::string text = GetWindowText();
   if (!m_hWnd) return text;
   // DrawText writes the shortened text back (up to four more characters).
-  std::vector<char> buffer(text.begin(), text.end());
-  buffer.resize(text.size() + 8, '\0');
+  const std::wstring wide = fileio::Widen(text);
+  std::vector<wchar_t> buffer(wide.begin(), wide.end());
+  buffer.resize(wide.size() + 8, L'\0');
   HDC screen = ::GetDC(m_hWnd);
   HDC dc = ::CreateCompatibleDC(screen);
   HGDIOBJ old = m_font.IsValid() ? ::SelectObject(dc, m_font.Get()) : nullptr;
   RECT rc = GetClientRect();
-  ::DrawTextA(dc, buffer.data(), -1, &rc, GetEffectiveFormat() | DT_MODIFYSTRING);
+  ::DrawTextW(dc, buffer.data(), -1, &rc, GetEffectiveFormat() | DT_MODIFYSTRING);
   if (old) ::SelectObject(dc, old);
   ::DeleteDC(dc);
   ::ReleaseDC(m_hWnd, screen);
-  return std::string(buffer.data());
+  return fileio::Narrow(buffer.data());
 }
 
 void CEllipsisStatic::Paint() {
@@ -75,11 +75,11 @@ void CEllipsisStatic::Paint() {
   HDC dc = ::BeginPaint(m_hWnd, &ps);
   if (!dc) return;
   RECT rc = GetClientRect();
-  std::string text = GetWindowText();
+  const std::wstring text = fileio::Widen(GetWindowText());
   COLORREF oldColour = ::SetTextColor(dc, m_clrText);
   int oldMode = ::SetBkMode(dc, TRANSPARENT);
   HGDIOBJ oldFont = m_font.IsValid() ? ::SelectObject(dc, m_font.Get()) : nullptr;
-  ::DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &rc, GetEffectiveFormat());
+  ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, GetEffectiveFormat());
   if (oldFont) ::SelectObject(dc, oldFont);
   ::SetBkMode(dc, oldMode);
   ::SetTextColor(dc, oldColour);

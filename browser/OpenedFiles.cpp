@@ -67,7 +67,7 @@ DWORD WINAPI WatchCopy(LPVOID param) {
 void CRovErarodView::InitTransfersOut() {
   RegisterTransferOutCommands();
   m_watchers = std::make_shared<CWatcherShared>();
-  m_watchers->shutdownEvent.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  m_watchers->shutdownEvent.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   m_strOpenedFolder = OpenedCopiesFolder(fileio::TempFolder());
   // Whatever a run that ended without its teardown left behind.
   SweepOpenedCopies(m_strOpenedFolder, {});
@@ -97,7 +97,7 @@ void CRovErarodView::ShutDownTransfersOut() {
       held = m_watchers->held;
     }
     SweepOpenedCopies(m_strOpenedFolder, held);
-    if (held.empty()) ::RemoveDirectoryA(m_strOpenedFolder.c_str());
+    if (held.empty()) ::RemoveDirectoryW(fileio::Widen(m_strOpenedFolder).c_str());
   }
   ForgetClipboardObject();
 }
@@ -117,18 +117,19 @@ void CRovErarodView::OpenFileRow(int row) {
 }
 
 void CRovErarodView::OpenWithProgram(const std::string& copyPath) {
-  DWORD attributes = ::GetFileAttributesA(copyPath.c_str());
+  const std::wstring wide = fileio::Widen(copyPath);  // the copy carries the entry's own name
+  DWORD attributes = ::GetFileAttributesW(wide.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES)
-    ::SetFileAttributesA(copyPath.c_str(), attributes | FILE_ATTRIBUTE_READONLY);
+    ::SetFileAttributesW(wide.c_str(), attributes | FILE_ATTRIBUTE_READONLY);
 
-  SHELLEXECUTEINFOA info{};
+  SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
   info.fMask = kOpenMask;
   info.hwnd = m_hWnd;
   info.lpVerb = nullptr;
-  info.lpFile = copyPath.c_str();
+  info.lpFile = wide.c_str();
   info.nShow = SW_SHOW;
-  if (!::ShellExecuteExA(&info)) {
+  if (!::ShellExecuteExW(&info)) {
     // Nothing opened it: no message, the copy goes at once.
     WipeAndRemove(copyPath);
     return;

@@ -9,15 +9,11 @@
 
 namespace {
 
-// The text after the last '\' (trail bytes of double-byte characters are not
-// taken for one).
+// The text after the last '\' (UTF-8: no byte of a multi-byte character is
+// one).
 std::string AfterLastBackslash(const std::string& path, std::string* before) {
-  size_t after = 0;
-  for (const char* c = path.c_str(); *c;) {
-    if (*c == '\\') after = static_cast<size_t>(c - path.c_str()) + 1;
-    const char* next = ::CharNextA(c);
-    c = next > c ? next : c + 1;
-  }
+  const size_t slash = path.find_last_of('\\');
+  const size_t after = slash == std::string::npos ? 0 : slash + 1;
   if (before) *before = after > 0 ? path.substr(0, after - 1) : std::string();
   return path.substr(after);
 }

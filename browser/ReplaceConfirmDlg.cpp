@@ -9,13 +9,8 @@ CReplaceConfirmDlg::CReplaceConfirmDlg(HWND parent) : CDialog(IDD_REPLACE_CONFIR
 
 void CReplaceConfirmDlg::SetName(const std::string& vaultPath) {
   std::string path = ToBackslashes(vaultPath);
-  size_t after = 0;
-  for (const char* c = path.c_str(); *c;) {
-    if (*c == '\\') after = static_cast<size_t>(c - path.c_str()) + 1;
-    const char* next = ::CharNextA(c);
-    c = next > c ? next : c + 1;
-  }
-  m_strFileName = path.substr(after);
+  const size_t slash = path.find_last_of('\\');  // UTF-8: never inside a character
+  m_strFileName = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 int CReplaceConfirmDlg::Run() {

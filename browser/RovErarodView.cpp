@@ -28,20 +28,25 @@ const char kVaultFile[] = "\\diviz\\vfnest.vfo";
 
 CRovErarodApp* App() { return static_cast<CRovErarodApp*>(HbGetApp()); }
 
-bool IsLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
-
 // The last component of a stored or shown path (trailing separator dropped).
+// Names are UTF-8, where no byte of a multi-byte character is a '\\'.
 std::string LastComponent(const std::string& path) {
   std::string p = ToBackslashes(path);
   if (!p.empty() && p.back() == '\\') p.pop_back();
-  // The last "\\" that is not the trail byte of a double-byte character.
-  size_t after = 0;
-  for (const char* c = p.c_str(); *c;) {
-    if (*c == '\\') after = static_cast<size_t>(c - p.c_str()) + 1;
-    const char* next = ::CharNextA(c);
-    c = next > c ? next : c + 1;
-  }
-  return p.substr(after);
+  size_t slash = p.find_last_of('\\');
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+// Names in the user's locale without regard to case. Names that differ only
+// in case are then ordered by case, so that ASCII names keep the order that
+// the plain locale comparison gave them.
+int CompareNames(const std::string& a, const std::string& b) {
+  const std::wstring wa = fileio::Widen(a), wb = fileio::Widen(b);
+  const int na = static_cast<int>(wa.size()), nb = static_cast<int>(wb.size());
+  int r = ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, wa.data(), na, wb.data(), nb);
+  if (r == CSTR_EQUAL) r = ::CompareStringW(LOCALE_USER_DEFAULT, 0, wa.data(), na, wb.data(), nb);
+  if (r == 0) return wa.compare(wb) < 0 ? -1 : wa.compare(wb) > 0 ? 1 : 0;  // cannot fail, but
+  return r - CSTR_EQUAL;
 }
 
 std::string UpperAscii(const std::string& s) { return UpperCaseName(s); }
@@ -71,10 +76,7 @@ CRovErarodView::CRovErarodView(CRovErarodDoc* doc) : m_pDoc(doc) {
   OnUpdate(ID_SELECT_ALL, [this](CCmdUI& ui) { ui.Enable(m_bLoggedIn); });
   InitTransfersOut();  // Copy and Cut; copies a previous run left are removed
   RegisterTransferCommands();  // Paste and the clipboard watch
-  SetLeadByteTest(&IsLeadByte);
-  m_order.compareText = [](const std::string& a, const std::string& b) {
-    return ::lstrcmpA(a.c_str(), b.c_str());
-  };
+  m_order.compareText = &CompareNames;
   m_order.typeName = [this](const VaultEntry& e) -> std::string {
     std::string ext = UpperAscii(ExtensionOf(LastComponent(e.path)));
     for (const IconRecord& r : m_iconCache)
@@ -95,11 +97,11 @@ bool CRovErarodView::CreateView(HWND frame) {
 // --- Set-up and timers.
 
 void CRovErarodView::OnInitialUpdate() {
-  OSVERSIONINFOA v{};
+  OSVERSIONINFOW v{};
   v.dwOSVersionInfoSize = sizeof(v);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  if (::GetVersionExA(&v))
+  if (::GetVersionExW(&v))
     m_bWin2000 = v.dwPlatformId == VER_PLATFORM_WIN32_NT && v.dwMajorVersion == 5 &&
                  v.dwMinorVersion == 0;
 #pragma GCC diagnostic pop
@@ -128,9 +130,9 @@ void CRovErarodView::OnInitialUpdate() {
   }
 
   UpdateToolbar();
-  char temp[MAX_PATH + 1] = {0};
-  DWORD n = ::GetTempPathA(MAX_PATH, temp);
-  m_strTempFolder = (n > 0 && n <= MAX_PATH) ? std::string(temp, n) : std::string();
+  wchar_t temp[MAX_PATH + 1] = {0};
+  DWORD n = ::GetTempPathW(MAX_PATH, temp);
+  m_strTempFolder = (n > 0 && n <= MAX_PATH) ? fileio::Narrow(std::wstring(temp, n)) : std::string();
   m_titleTip.Create(m_hWnd);
   SetUpList();
   RecoverVault();
@@ -145,8 +147,8 @@ void CRovErarodView::SetUpList() {
 
   m_imagesSmall.Reset(::ImageList_Create(16, 16, ILC_COLORDDB, 1, 1));
   if (m_imagesSmall.IsValid()) {
-    HICON folder = static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr),
-                                                   MAKEINTRESOURCEA(IDI_FOLDER), IMAGE_ICON, 16,
+    HICON folder = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr),
+                                                   MAKEINTRESOURCEW(IDI_FOLDER), IMAGE_ICON, 16,
                                                    16, LR_DEFAULTCOLOR));
     if (folder) {
       ::ImageList_AddIcon(m_imagesSmall, folder);
@@ -168,20 +170,20 @@ void CRovErarodView::SetUpList() {
     SYSTEMTIME widest{};
     widest.wYear = 2000; widest.wMonth = 12; widest.wDay = 28; widest.wHour = 20;
     widest.wMinute = 58;
-    std::string sample = FormatClock(widest);
+    std::wstring sample = fileio::Widen(FormatClock(widest));
     int textWidth = static_cast<int>(
-        SendMessage(LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(sample.c_str())));
+        SendMessage(LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(sample.c_str())));
     if (textWidth + 16 > 130) SendMessage(LVM_SETCOLUMNWIDTH, 4, MAKELPARAM(textWidth + 16, 0));
   }
 
-  HBITMAP arrows = static_cast<HBITMAP>(::LoadImageA(::GetModuleHandleA(nullptr),
-                                                     MAKEINTRESOURCEA(IDB_SORT_ARROWS),
+  HBITMAP arrows = static_cast<HBITMAP>(::LoadImageW(::GetModuleHandleW(nullptr),
+                                                     MAKEINTRESOURCEW(IDB_SORT_ARROWS),
                                                      IMAGE_BITMAP, 0, 0, 0));
   if (arrows) {
     m_imagesHeader.Reset(::ImageList_Create(12, 16, ILC_COLORDDB | ILC_MASK, 2, 1));
     if (m_imagesHeader.IsValid()) {
       ::ImageList_AddMasked(m_imagesHeader, arrows, RGB(255, 255, 255));
-      ::SendMessageA(GetHeader(), HDM_SETIMAGELIST, 0,
+      ::SendMessageW(GetHeader(), HDM_SETIMAGELIST, 0,
                      reinterpret_cast<LPARAM>(m_imagesHeader.Get()));
     }
     ::DeleteObject(arrows);
@@ -255,7 +257,7 @@ void CRovErarodView::OnLoginCommand() {
 }
 
 void CRovErarodView::LoginTo(const std::string& disk, const std::string& password) {
-  HCURSOR old = ::SetCursor(::LoadCursorA(nullptr, IDC_WAIT));
+  HCURSOR old = ::SetCursor(::LoadCursorW(nullptr, MAKEINTRESOURCEW(32514) /* IDC_WAIT */));
   App()->m_strDisk = disk;
   App()->m_strPassword = password;
   BindVaultPath(disk);
@@ -296,13 +298,13 @@ void CRovErarodView::SyncItemCount() {
   Invalidate();
 }
 
-void CRovErarodView::OnGetDispInfo(LVITEMA* item) {
+void CRovErarodView::OnGetDispInfo(LVITEMW* item) {
   if (item->iItem < 0 || static_cast<size_t>(item->iItem) >= m_rows.size()) return;
   const ListRow& row = m_rows[static_cast<size_t>(item->iItem)];
   if ((item->mask & LVIF_TEXT) && item->pszText && item->cchTextMax > 0) {
     const std::string& text =
         item->iSubItem >= 0 && item->iSubItem < 5 ? row.cells[item->iSubItem] : std::string();
-    lstrcpynA(item->pszText, text.c_str(), item->cchTextMax);
+    lstrcpynW(item->pszText, fileio::Widen(text).c_str(), item->cchTextMax);
   }
   if (item->mask & LVIF_IMAGE) item->iImage = row.image;
   if (item->mask & LVIF_PARAM) item->lParam = reinterpret_cast<LPARAM>(row.entry);
@@ -336,7 +338,7 @@ void CRovErarodView::RebuildRows() {
   ::QueryPerformanceCounter(&t[4]);
   SendMessage(WM_SETREDRAW, TRUE);
   SyncItemCount();
-  if (::GetEnvironmentVariableA("HB_VIEW_TIMING", nullptr, 0)) {
+  if (::GetEnvironmentVariableW(L"HB_VIEW_TIMING", nullptr, 0)) {
     LARGE_INTEGER f;
     ::QueryPerformanceFrequency(&f);
     auto ms = [&](int a, int b) { return 1000.0 * (t[b].QuadPart - t[a].QuadPart) / f.QuadPart; };
@@ -385,17 +387,18 @@ int CRovErarodView::LookupType(const std::string& fileName, std::string* typeNam
       return r.image;
     }
   }
-  SHFILEINFOA info{};
-  std::string probe = "." + ext;
-  ::SHGetFileInfoA(probe.c_str(), FILE_ATTRIBUTE_NORMAL, &info, sizeof(info),
+  SHFILEINFOW info{};
+  std::wstring probe = fileio::Widen("." + ext);
+  ::SHGetFileInfoW(probe.c_str(), FILE_ATTRIBUTE_NORMAL, &info, sizeof(info),
                    SHGFI_USEFILEATTRIBUTES | SHGFI_TYPENAME | SHGFI_ICON | SHGFI_SMALLICON);
-  if (typeName) *typeName = info.szTypeName;
+  const std::string shellType = fileio::Narrow(info.szTypeName);
+  if (typeName) *typeName = shellType;
   if (!info.hIcon) return I_IMAGENONE;  // never 0: that is the folder image
   int image = -1;
   if (m_imagesSmall.IsValid()) image = ::ImageList_AddIcon(m_imagesSmall, info.hIcon);
   ::DestroyIcon(info.hIcon);
   if (image < 0) return I_IMAGENONE;
-  m_iconCache.push_back(IconRecord{upper, info.szTypeName, image});
+  m_iconCache.push_back(IconRecord{upper, shellType, image});
   return image;
 }
 
@@ -423,10 +426,10 @@ void CRovErarodView::SortRows() {
   for (size_t i : order) sorted.push_back(std::move(m_rows[i]));
   m_rows.swap(sorted);
   if (any) {
-    LVITEMA none{};
+    LVITEMW none{};
     none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
-    LVITEMA on{};
+    LVITEMW on{};
     on.stateMask = LVIS_SELECTED;
     on.state = LVIS_SELECTED;
     for (size_t n = 0; n < order.size(); ++n)
@@ -438,9 +441,9 @@ void CRovErarodView::SortRows() {
 void CRovErarodView::SetSortArrow(int column, bool show) {
   HWND header = GetHeader();
   if (!header) return;
-  HDITEMA item{};
+  HDITEMW item{};
   item.mask = HDI_FORMAT;
-  if (!::SendMessageA(header, HDM_GETITEMA, column, reinterpret_cast<LPARAM>(&item))) return;
+  if (!::SendMessageW(header, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(&item))) return;
   item.mask = HDI_FORMAT | HDI_IMAGE;
   item.fmt |= HDF_BITMAP_ON_RIGHT;
   if (show) {
@@ -450,7 +453,7 @@ void CRovErarodView::SetSortArrow(int column, bool show) {
     item.fmt &= ~HDF_IMAGE;
     item.iImage = 0;
   }
-  ::SendMessageA(header, HDM_SETITEMA, column, reinterpret_cast<LPARAM>(&item));
+  ::SendMessageW(header, HDM_SETITEMW, column, reinterpret_cast<LPARAM>(&item));
 }
 
 void CRovErarodView::OnColumnClick(int column) {
@@ -501,9 +504,9 @@ LRESULT CRovErarodView::OnCustomDraw(NMLVCUSTOMDRAW* cd) {
       RECT icon{LVIR_ICON, 0, 0, 0}, label{LVIR_LABEL, 0, 0, 0};
       COLORREF old = ::SetBkColor(cd->nmcd.hdc, m_clrNameColumn);
       if (SendMessage(LVM_GETITEMRECT, item, reinterpret_cast<LPARAM>(&icon)))
-        ::ExtTextOutA(cd->nmcd.hdc, 0, 0, ETO_OPAQUE, &icon, nullptr, 0, nullptr);
+        ::ExtTextOutW(cd->nmcd.hdc, 0, 0, ETO_OPAQUE, &icon, nullptr, 0, nullptr);
       if (SendMessage(LVM_GETITEMRECT, item, reinterpret_cast<LPARAM>(&label)))
-        ::ExtTextOutA(cd->nmcd.hdc, 0, 0, ETO_OPAQUE, &label, nullptr, 0, nullptr);
+        ::ExtTextOutW(cd->nmcd.hdc, 0, 0, ETO_OPAQUE, &label, nullptr, 0, nullptr);
       ::SetBkColor(cd->nmcd.hdc, old);
       cd->clrText = RGB(0, 0, 0);
       cd->clrTextBk = CLR_NONE;
@@ -556,7 +559,7 @@ void CRovErarodView::OnUp() {
 
 void CRovErarodView::OnSelectAll() {
   if (!m_bLoggedIn) return;
-  LVITEMA it{};
+  LVITEMW it{};
   it.stateMask = LVIS_SELECTED;
   it.state = LVIS_SELECTED;
   SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&it));
@@ -603,7 +606,7 @@ void CRovErarodView::UpdateToolbar() {
 
 HMENU CRovErarodView::PrepareContextMenu(CMenu* menu) const {
   if (!m_bLoggedIn) return nullptr;
-  menu->Reset(::LoadMenuA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_CONTEXT_MENU)));
+  menu->Reset(::LoadMenuW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_CONTEXT_MENU)));
   if (!menu->IsValid()) return nullptr;
   bool selection = GetSelectedCount() > 0;
   HMENU popup = ::GetSubMenu(*menu, selection ? 0 : 1);
@@ -678,27 +681,10 @@ bool CRovErarodView::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT* result) {
       *result = 0;
       return true;
     }
-    case LVN_GETDISPINFOA:
-      OnGetDispInfo(&reinterpret_cast<NMLVDISPINFOA*>(lp)->item);
+    case LVN_GETDISPINFOW:  // a Unicode list under a Unicode parent asks only this way
+      OnGetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(lp)->item);
       *result = 0;
       return true;
-    case LVN_GETDISPINFOW: {
-      // Same cells, converted for a list that talks Unicode.
-      LVITEMW& w = reinterpret_cast<NMLVDISPINFOW*>(lp)->item;
-      char text[520] = {0};
-      LVITEMA a{};
-      a.mask = w.mask;
-      a.iItem = w.iItem;
-      a.iSubItem = w.iSubItem;
-      a.pszText = text;
-      a.cchTextMax = sizeof(text);
-      OnGetDispInfo(&a);
-      if ((w.mask & LVIF_TEXT) && w.pszText && w.cchTextMax > 0)
-        ::MultiByteToWideChar(CP_ACP, 0, text, -1, w.pszText, w.cchTextMax);
-      if (w.mask & LVIF_IMAGE) w.iImage = a.iImage;
-      *result = 0;
-      return true;
-    }
     case LVN_ODSTATECHANGED:
       if (!m_bToolbarUpdatePosted) {
         m_bToolbarUpdatePosted = true;
@@ -706,21 +692,15 @@ bool CRovErarodView::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT* result) {
       }
       *result = 0;
       return true;
-    case LVN_ENDLABELEDITA:
-      OnEndLabelEdit(reinterpret_cast<NMLVDISPINFOA*>(lp)->item.pszText);
-      *result = FALSE;  // the text is set once the folder exists
-      return true;
     case LVN_ENDLABELEDITW: {
       const wchar_t* w = reinterpret_cast<NMLVDISPINFOW*>(lp)->item.pszText;
       if (!w) {
         OnEndLabelEdit(nullptr);
       } else {
-        int n = ::WideCharToMultiByte(CP_ACP, 0, w, -1, nullptr, 0, nullptr, nullptr);
-        std::string text(n > 0 ? static_cast<size_t>(n) : 1, '\0');
-        if (n > 0) ::WideCharToMultiByte(CP_ACP, 0, w, -1, &text[0], n, nullptr, nullptr);
+        const std::string text = fileio::Narrow(w);
         OnEndLabelEdit(text.c_str());
       }
-      *result = FALSE;
+      *result = FALSE;  // the text is set once the folder exists
       return true;
     }
     default:

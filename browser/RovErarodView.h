@@ -257,7 +257,7 @@ private:
 
   void SetUpList();
   void SyncItemCount();
-  void OnGetDispInfo(LVITEMA* item);
+  void OnGetDispInfo(LVITEMW* item);
   void OnWatchTimer();
   void ShowClock();
   void SetStatusPane(int pane, const std::string& text);

@@ -15,21 +15,10 @@ namespace {
 // Asks a window (perhaps of another program) what part of it is at a point.
 LRESULT HitTest(HWND hwnd, POINT screen) {
   DWORD_PTR result = HTNOWHERE;
-  if (!::SendMessageTimeoutA(hwnd, WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y),
+  if (!::SendMessageTimeoutW(hwnd, WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y),
                              SMTO_ABORTIFHUNG, 500, &result))
     return HTNOWHERE;
   return static_cast<LRESULT>(result);
-}
-
-// The list's texts are in the system's code page; the list's font may carry
-// another character set, so the text is measured and drawn as Unicode, the
-// way the list draws it.
-std::wstring Widen(const std::string& text) {
-  int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
-  if (n > 0)
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-  return wide;
 }
 
 UINT NonClientButton(UINT message, bool doubleClick) {
@@ -43,7 +32,7 @@ UINT NonClientButton(UINT message, bool doubleClick) {
 }  // namespace
 
 ZTitleTip::ZTitleTip() {
-  CWnd::RegisterPlainClass(kClassName, CS_SAVEBITS, nullptr, ::LoadCursorA(nullptr, IDC_ARROW),
+  CWnd::RegisterPlainClass(kClassName, CS_SAVEBITS, nullptr, ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /* IDC_ARROW */),
                            reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_INFOBK + 1)));
 }
 
@@ -73,9 +62,10 @@ void ZTitleTip::Show(const RECT& cell, const std::string& text, int xOffset) {
 
   std::string padded = " " + text + " ";
   HDC dc = ::GetDC(m_hWnd);
-  HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(m_hOwner, WM_GETFONT, 0, 0)));
+  HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(m_hOwner, WM_GETFONT, 0, 0)));
   SIZE size{0, 0};
-  std::wstring wide = Widen(padded);
+  // Measured and drawn as the list draws it.
+  std::wstring wide = fileio::Widen(padded);
   ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
   ::SelectObject(dc, old);
   ::ReleaseDC(m_hWnd, dc);
@@ -90,7 +80,7 @@ void ZTitleTip::Show(const RECT& cell, const std::string& text, int xOffset) {
   m_rcTitle = title;
   m_strText = padded;
   m_wstrText = wide;
-  ::SetWindowTextA(m_hWnd, text.c_str());
+  ::SetWindowTextW(m_hWnd, fileio::Widen(text).c_str());
   ::SetWindowPos(m_hWnd, HWND_TOP, tip.left, tip.top, tip.right - tip.left, tip.bottom - tip.top,
                  SWP_SHOWWINDOW | SWP_NOACTIVATE);
   // The text is painted at once and again whenever the tip is uncovered.
@@ -105,7 +95,7 @@ void ZTitleTip::Hide() {
 }
 
 void ZTitleTip::Paint(HDC dc) {
-  HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(m_hOwner, WM_GETFONT, 0, 0)));
+  HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(m_hOwner, WM_GETFONT, 0, 0)));
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, ::GetSysColor(COLOR_INFOTEXT));
   ::TextOutW(dc, 0, 2, m_wstrText.c_str(), static_cast<int>(m_wstrText.size()));
@@ -127,9 +117,9 @@ void ZTitleTip::OnMouseMove(WPARAM keys, POINT client) {
   if (hit == HTCLIENT) {
     POINT p = screen;
     ::ScreenToClient(below, &p);
-    ::PostMessageA(below, WM_MOUSEMOVE, keys, MAKELPARAM(p.x, p.y));
+    ::PostMessageW(below, WM_MOUSEMOVE, keys, MAKELPARAM(p.x, p.y));
   } else {
-    ::PostMessageA(below, WM_NCMOUSEMOVE, static_cast<WPARAM>(hit),
+    ::PostMessageW(below, WM_NCMOUSEMOVE, static_cast<WPARAM>(hit),
                    MAKELPARAM(screen.x, screen.y));
   }
 }
@@ -160,7 +150,7 @@ void ZTitleTip::PassOnButton(const MSG& msg, bool doubleClick, DWORD time) {
     lp = MAKELPARAM(screen.x, screen.y);
   }
   Hide();
-  ::PostMessageA(below, message, wp, lp);
+  ::PostMessageW(below, message, wp, lp);
 }
 
 bool ZTitleTip::CompletesDoubleClick(HWND wnd, LPARAM lp, DWORD time) {
@@ -204,7 +194,7 @@ bool ZTitleTip::FilterMessage(MSG* msg) {
     case WM_SYSKEYDOWN:
       Hide();
       if (msg->hwnd != m_hWnd && msg->hwnd != m_hOwner) return false;  // e.g. a label edit
-      ::PostMessageA(m_hOwner, msg->message, msg->wParam, msg->lParam);
+      ::PostMessageW(m_hOwner, msg->message, msg->wParam, msg->lParam);
       return true;
     default:
       // Messages of other windows are theirs; the tip's own go on while

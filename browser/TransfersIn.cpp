@@ -10,6 +10,7 @@
 #include "browser/ReplaceConfirmDlg.h"
 #include "browser/RovErarodView.h"
 #include "document/AddBatch.h"
+#include "framework/MessageBox.h"
 #include "framework/WinApp.h"
 #include "vault/VaultApi.h"
 #include "resources/resource.h"
@@ -18,18 +19,19 @@ namespace {
 
 const DWORD kDropEffectMove = 2;  // DROPEFFECT_MOVE
 
-// Every path of a shell file list, at its full length.
+// Every path of a shell file list, at its full length, read as wide text
+// (whichever form the list holds) and given back in UTF-8.
 std::vector<std::string> DropPaths(HDROP drop) {
   std::vector<std::string> paths;
   if (!drop) return paths;
-  UINT count = ::DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+  UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
   for (UINT i = 0; i < count; ++i) {
-    UINT length = ::DragQueryFileA(drop, i, nullptr, 0);
+    UINT length = ::DragQueryFileW(drop, i, nullptr, 0);
     if (length == 0) continue;
-    std::string path(length + 1, '\0');
-    if (::DragQueryFileA(drop, i, &path[0], length + 1) == 0) continue;
+    std::wstring path(length + 1, L'\0');
+    if (::DragQueryFileW(drop, i, &path[0], length + 1) == 0) continue;
     path.resize(length);
-    paths.push_back(path);
+    paths.push_back(fileio::Narrow(path));
   }
   return paths;
 }
@@ -37,7 +39,7 @@ std::vector<std::string> DropPaths(HDROP drop) {
 // Volume serial number and file index: the same pair is the same file,
 // whatever the path says.
 bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
-  HANDLE h = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE h = ::CreateFileW(fileio::Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = ::GetFileInformationByHandle(h, info) != 0;
@@ -50,13 +52,30 @@ bool SameFile(const std::string& a, const std::string& b) {
   if (FileIdentity(a, &x) && FileIdentity(b, &y))
     return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
            x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
-  return ::lstrcmpiA(a.c_str(), b.c_str()) == 0;
+  return ::lstrcmpiW(fileio::Widen(a).c_str(), fileio::Widen(b).c_str()) == 0;
 }
 
 std::string ModulePath() {
-  char path[MAX_PATH + 1] = {0};
-  DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return (n > 0 && n <= MAX_PATH) ? std::string(path, n) : std::string();
+  wchar_t path[MAX_PATH + 1] = {0};
+  DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return (n > 0 && n <= MAX_PATH) ? fileio::Narrow(std::wstring(path, n)) : std::string();
+}
+
+// One line per source a batch left out: its path and why.
+std::string SkippedList(const std::vector<SkippedSource>& skipped) {
+  const size_t kMaxLines = 20;  // a box taller than the screen helps nobody
+  std::string list;
+  for (size_t i = 0; i < skipped.size() && i < kMaxLines; ++i) {
+    const SkippedSource& s = skipped[i];
+    UINT why = s.reason == SkipReason::NameLength  ? IDS_SKIP_NAME_LENGTH
+               : s.reason == SkipReason::FileSize  ? IDS_SKIP_FILE_SIZE
+               : s.reason == SkipReason::NotOpened ? IDS_SKIP_NOT_OPENED
+                                                   : IDS_SKIP_NOT_FOUND;
+    if (i > 0) list += "\n";
+    list += s.path + "  (" + LoadResString(why) + ")";
+  }
+  if (skipped.size() > kMaxLines) list += FormatString("\n... (+%zu)", skipped.size() - kMaxLines);
+  return list;
 }
 
 // The writer asks for the messages to be pumped before every write, and the
@@ -115,7 +134,7 @@ void CRovErarodView::OnClipboardChanged() {
   if (!m_bLoggedIn) return;
   m_dwTransferMode = 0;
   if (CanPaste() && ::OpenClipboard(m_hWnd)) {
-    UINT format = ::RegisterClipboardFormatA("Preferred DropEffect");
+    UINT format = ::RegisterClipboardFormatW(L"Preferred DropEffect");
     if (HANDLE data = ::GetClipboardData(format)) {
       if (::GlobalSize(data) >= sizeof(DWORD)) {
         if (const DWORD* effect = static_cast<const DWORD*>(::GlobalLock(data))) {
@@ -171,19 +190,22 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
     const std::string& vault = m_model.VaultPath();
     std::string root = vault.substr(0, vault.find('\\')) + "\\";
     ULARGE_INTEGER forCaller{}, total{}, totalFree{};
-    if (!::GetDiskFreeSpaceExA(root.c_str(), &forCaller, &total, &totalFree)) return false;
+    if (!::GetDiskFreeSpaceExW(fileio::Widen(root).c_str(), &forCaller, &total, &totalFree)) return false;
     *freeBytes = forCaller.QuadPart;
     return true;
   };
   hooks.diskFull = [this] {
     ShowMessage(std::string(), IDS_ERROR_CAPTION, IDS_DISK_FULL, MB_ICONHAND, false);
   };
+  // Only the vault's own limits stop a batch (and are said at once); a file
+  // that alone breaks one is in the list of skipped files at the end.
   hooks.limitReached = [this](const std::string& source, AddLimit limit) {
     UINT text = limit == AddLimit::NameLength ? IDS_LIMIT_NAME
                 : limit == AddLimit::FileSize ? IDS_LIMIT_FILE
                                               : IDS_LIMIT_VAULT;
     ShowMessage(source, IDS_ERROR_CAPTION, text, MB_ICONHAND, true);
   };
+  std::vector<SkippedSource> skipped;
   // Said once the rows show what did go in.
   std::string ownSkipped;
   hooks.ownFilesSkipped = [&ownSkipped](const std::string& first) { ownSkipped = first; };
@@ -199,6 +221,7 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
   const VaultHooks viewHooks = m_model.Hooks();
   VaultHooks transferHooks = viewHooks;
   transferHooks.pumpMessages = &PumpNowAndThen;
+  transferHooks.sourceNotOpened = nullptr;  // in the one list at the end
   // A batch of small files stores hundreds of files a second, more than an
   // eye can follow and more than the window system can paint: the lines
   // show the file at hand every 15 ms (and at once after the replace
@@ -222,19 +245,21 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
     std::string programFolder = program.substr(0, program.find_last_of('\\') + 1);
     batch.SetOwnFiles({m_model.VaultPath(), m_model.JournalPath(), m_model.DeleteJournalPathOf(),
                        program, programFolder + "udll.dll"});
-    for (const std::string& path : paths) {
-      if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
-      batch.AddPath(path, 0);
-    }
+    for (const std::string& path : paths) batch.AddPath(path, 0);  // a missing one is listed
     // Replacing can take entries out of the list: the rows keep only their texts.
     if (m_model.MarkedCount() > 0) DetachRowEntries();
     batch.UpdateMarkedEntries();
     batch.Finish();
+    skipped = batch.Skipped();
   }
   SetVaultMessagePump(&HbPumpMessages);
   m_model.SetHooks(viewHooks);
   ShowFolder(std::string());
   EndProgress();
+  if (!skipped.empty()) {
+    HbMessageBox(frame, FormatString(LoadResString(IDS_FILES_SKIPPED).c_str(), SkippedList(skipped).c_str()),
+                 LoadResString(IDS_ERROR_CAPTION), MB_ICONHAND);
+  }
   if (!ownSkipped.empty())
     ShowMessage(ownSkipped, IDS_INFORMATION, IDS_OWN_FILES_SKIPPED, MB_ICONINFORMATION, true);
   UpdateToolbar();

@@ -18,7 +18,7 @@ const CLSID kRecycleBinClsid = {0x645ff040, 0x5081, 0x101b,
 const DWORD kDescriptorFlags = FD_ATTRIBUTES | FD_CREATETIME | FD_ACCESSTIME | FD_WRITESTIME |
                                FD_FILESIZE | FD_PROGRESSUI;
 
-UINT Register(const char* name) { return ::RegisterClipboardFormatA(name); }
+UINT Register(const wchar_t* name) { return ::RegisterClipboardFormatW(name); }
 
 FORMATETC Format(UINT cf, DWORD tymed, LONG index = -1) {
   FORMATETC f{};
@@ -65,22 +65,22 @@ CMainFrame* FrameOf(HWND owner) {
 
 }  // namespace
 
-UINT CVaultDataObject::FormatDescriptorA() { static UINT cf = Register(CFSTR_FILEDESCRIPTORA); return cf; }
-UINT CVaultDataObject::FormatDescriptorW() { static UINT cf = Register("FileGroupDescriptorW"); return cf; }
-UINT CVaultDataObject::FormatContents() { static UINT cf = Register(CFSTR_FILECONTENTS); return cf; }
+UINT CVaultDataObject::FormatDescriptorA() { static UINT cf = Register(L"FileGroupDescriptor"); return cf; }
+UINT CVaultDataObject::FormatDescriptorW() { static UINT cf = Register(L"FileGroupDescriptorW"); return cf; }
+UINT CVaultDataObject::FormatContents() { static UINT cf = Register(L"FileContents"); return cf; }
 UINT CVaultDataObject::FormatPreferredEffect() {
-  static UINT cf = Register(CFSTR_PREFERREDDROPEFFECT);
+  static UINT cf = Register(L"Preferred DropEffect");
   return cf;
 }
 UINT CVaultDataObject::FormatPerformedEffect() {
-  static UINT cf = Register(CFSTR_PERFORMEDDROPEFFECT);
+  static UINT cf = Register(L"Performed DropEffect");
   return cf;
 }
 UINT CVaultDataObject::FormatLogicalPerformedEffect() {
-  static UINT cf = Register(CFSTR_LOGICALPERFORMEDDROPEFFECT);
+  static UINT cf = Register(L"Logical Performed DropEffect");
   return cf;
 }
-UINT CVaultDataObject::FormatTargetClsid() { static UINT cf = Register(CFSTR_TARGETCLSID); return cf; }
+UINT CVaultDataObject::FormatTargetClsid() { static UINT cf = Register(L"TargetCLSID"); return cf; }
 
 CVaultDataObject::CVaultDataObject(HWND owner, bool drag, Mode mode)
     : m_owner(owner), m_drag(drag), m_mode(drag ? kCopy : mode) {}
@@ -131,11 +131,13 @@ HGLOBAL CVaultDataObject::BuildDescriptor(bool wide) const {
     d->nFileSizeHigh = 0;
     d->nFileSizeLow = item.size;
     if (wide) {
+      // The exact name: what targets that know both descriptors take.
       auto* w = reinterpret_cast<FILEDESCRIPTORW*>(d);
-      if (!::MultiByteToWideChar(CP_ACP, 0, item.relativeName.c_str(), -1, w->cFileName, MAX_PATH))
-        w->cFileName[MAX_PATH - 1] = 0;
+      lstrcpynW(w->cFileName, fileio::Widen(item.relativeName).c_str(), MAX_PATH);
     } else {
-      lstrcpynA(d->cFileName, item.relativeName.c_str(), MAX_PATH);
+      // The narrow descriptor is defined in the ANSI code page; a character
+      // it cannot spell comes out as its default character.
+      lstrcpynA(d->cFileName, AnsiFromUtf8(item.relativeName).c_str(), MAX_PATH);
     }
   }
   ::GlobalUnlock(h);

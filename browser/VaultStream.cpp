@@ -2,10 +2,12 @@
 #include "browser/VaultStream.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "document/VaultModel.h"
 #include "framework/ComRef.h"
+#include "vault/fileio/WideText.h"
 
 namespace {
 
@@ -171,12 +173,10 @@ STDMETHODIMP CVaultStream::Stat(STATSTG* stat, DWORD flags) {
     std::string leaf = ToBackslashes(m_entryPath);
     size_t slash = leaf.rfind('\\');
     if (slash != std::string::npos) leaf.erase(0, slash + 1);
-    int n = ::MultiByteToWideChar(CP_ACP, 0, leaf.c_str(), -1, nullptr, 0);
-    if (n > 0) {
-      stat->pwcsName = static_cast<LPOLESTR>(::CoTaskMemAlloc(sizeof(wchar_t) * n));
-      if (!stat->pwcsName) return STG_E_INSUFFICIENTMEMORY;
-      ::MultiByteToWideChar(CP_ACP, 0, leaf.c_str(), -1, stat->pwcsName, n);
-    }
+    const std::wstring name = fileio::Widen(leaf);  // the exact name
+    stat->pwcsName = static_cast<LPOLESTR>(::CoTaskMemAlloc(sizeof(wchar_t) * (name.size() + 1)));
+    if (!stat->pwcsName) return STG_E_INSUFFICIENTMEMORY;
+    std::memcpy(stat->pwcsName, name.c_str(), sizeof(wchar_t) * (name.size() + 1));
   }
   return S_OK;
 }

@@ -18,15 +18,9 @@ void CRovErarodView::CreateFolderChain(const std::string& path, bool includeLast
   if (includeLast) p += '\\';
   size_t root = p.find(":\\");
   if (root == std::string::npos) return;
-  const char* begin = p.c_str();
-  for (const char* c = begin + root + 2; *c;) {
-    if (*c == '\\') {
-      std::string prefix(begin, static_cast<size_t>(c - begin));
-      ::CreateDirectoryA(prefix.c_str(), nullptr);
-    }
-    const char* next = ::CharNextA(c);
-    c = next > c ? next : c + 1;
-  }
+  // UTF-8: no byte of a multi-byte character is a '\\'.
+  for (size_t at = p.find('\\', root + 2); at != std::string::npos; at = p.find('\\', at + 1))
+    ::CreateDirectoryW(fileio::Widen(p.substr(0, at)).c_str(), nullptr);
 }
 
 bool CRovErarodView::SelectDeviceDrive() {
@@ -53,7 +47,7 @@ void CRovErarodView::ShowFreeSpace() {
   if (disk.empty()) return;
   ULARGE_INTEGER freeForCaller{}, total{}, totalFree{};
   std::string root = disk + "\\";
-  if (!::GetDiskFreeSpaceExA(root.c_str(), &freeForCaller, &total, &totalFree)) return;
+  if (!::GetDiskFreeSpaceExW(fileio::Widen(root).c_str(), &freeForCaller, &total, &totalFree)) return;
   SetStatusPane(1, FormatFreeSpace(freeForCaller.QuadPart, disk, m_texts));
 }
 

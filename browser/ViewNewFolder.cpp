@@ -18,7 +18,7 @@ void CRovErarodView::OnNewFolder() {
   m_strNewFolderName.clear();
   ::SetFocus(m_hWnd);
   SendMessage(LVM_ENSUREVISIBLE, row, FALSE);
-  SendMessage(LVM_EDITLABELA, row);
+  SendMessage(LVM_EDITLABELW, row);
 }
 
 void CRovErarodView::OnEndLabelEdit(const char* text) {

@@ -63,7 +63,7 @@ void CChangePasswordDlg::OnOK() {
     ShowError(IDS_PASSWORD_NOT_CHANGED);
     return;
   }
-  m_strNewPassword = password;
+  m_strNewPassword = AnsiFromUtf8(password);  // as the disk keeps it
   EndDialog(IDOK);
 }
 
@@ -75,7 +75,13 @@ CChangePasswordDlg::ApplyResult CChangePasswordDlg::Apply() {
     m_device.UDLL_SetCurrentDriveNumber(m_hDevice, static_cast<uint8_t>(i));
     m_device.UDLL_GetDriveLetter(m_hDevice, UDLL_DRIVE_LETTER_ASCII, &letter);
     if (static_cast<char>(letter & 0xFF) != m_strDisk[0]) continue;
-    int r = ChangeDiskPassword(GetItemText(IDC_NEWPW), GetItemText(IDC_NEWPW_HINT));
+    // The disk keeps password and hint in the ANSI code page; a text that
+    // code page cannot spell would be stored as something else.
+    bool passwordExact = true, hintExact = true;
+    const std::string password = AnsiFromUtf8(GetItemText(IDC_NEWPW), &passwordExact);
+    const std::string hint = AnsiFromUtf8(GetItemText(IDC_NEWPW_HINT), &hintExact);
+    if (!passwordExact || !hintExact) return applyRefused;
+    int r = ChangeDiskPassword(password, hint);
     return r == 1 ? applyChanged : applyRefused;
   }
   return applyNoDrive;

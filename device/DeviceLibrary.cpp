@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "vault/fileio/WideText.h"
+
 namespace {
 
 const char* const kExportNames[CDeviceLibrary::opCount] = {
@@ -56,7 +58,7 @@ void CDeviceLibrary::Load() {
   // No system error box if the library is missing or damaged.
   DWORD oldMode = 0;
   const BOOL modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
-  m_hModule = LoadLibraryA(m_pszLibraryName);
+  m_hModule = LoadLibraryW(fileio::Widen(m_pszLibraryName).c_str());  // a UTF-8 name or path
   const DWORD err = m_hModule ? 0 : GetLastError();
   if (modeSet) SetThreadErrorMode(oldMode, nullptr);
   if (!m_hModule) m_dwLoadError = err ? err : kUnknownLoadError;

@@ -52,7 +52,7 @@ void CDiskLoginDlg::ReadDiskCredentials(DiskInfo* info) {
   m_device.UDLL_GetPasswordHint(m_hDevice, hint);
   if (static_cast<unsigned char>(hint[0]) == 0xFF) std::memset(hint, 0, sizeof(hint));
   hint[sizeof(hint) - 1] = '\0';
-  info->hint = hint;
+  info->hint = Utf8FromAnsi(hint);  // the disk keeps it in the ANSI code page
 
   m_device.UDLL_GetTestString(m_hDevice, test);
   UnpackTestString(test);
@@ -71,10 +71,10 @@ void CDiskLoginDlg::ShowHintOfEntry(int index) {
   CComboBox box(GetDlgItem(IDC_LOGIN_DISK));
   const DiskInfo* disk = nullptr;
   if (index >= 0 && index < box.GetCount()) {
-    char text[16] = {0};
-    if (box.Send(CB_GETLBTEXTLEN, static_cast<WPARAM>(index)) < static_cast<LRESULT>(sizeof(text))) {
+    wchar_t text[16] = {0};
+    if (box.Send(CB_GETLBTEXTLEN, static_cast<WPARAM>(index)) < 16) {
       box.Send(CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text));
-      disk = FindDisk(text[0]);
+      disk = text[0] < 0x80 ? FindDisk(static_cast<char>(text[0])) : nullptr;
     }
   }
   SetItemText(IDC_LOGIN_HINT, disk ? disk->hint : std::string());
@@ -160,7 +160,8 @@ bool CDiskLoginDlg::OnDialogMessage(UINT msg, WPARAM wp, LPARAM, INT_PTR* result
 
 void CDiskLoginDlg::OnOK() {
   m_strDisk.clear();
-  std::string typed = GetItemText(IDC_LOGIN_PASSWORD);
+  // The disk keeps its password in the ANSI code page.
+  std::string typed = AnsiFromUtf8(GetItemText(IDC_LOGIN_PASSWORD));
   std::string selected = CComboBox(GetDlgItem(IDC_LOGIN_DISK)).GetText();
 
   // The stored password is read from the drive itself at this moment, so a

@@ -136,6 +136,7 @@ uint32_t CAddBatch::Store(const std::string& name, const std::string& source, ui
             break;
         case kVaultNoFile:
             Checkpoint();
+            if (!folder) Skip(source, SkipReason::NotOpened);
             if (m_model.Hooks().sourceNotOpened) m_model.Hooks().sourceNotOpened(source);
             break;
         case kVaultTooLarge:
@@ -189,7 +190,10 @@ void CAddBatch::AddPath(const std::string& path, int depth) {
     }
     const std::string source = TrimSourcePath(path);
     FileInfo info;
-    if (source.empty() || !fileio::GetInfo(source, &info)) return;
+    if (source.empty() || !fileio::GetInfo(source, &info)) {
+        if (!path.empty()) Skip(path, SkipReason::NotFound);
+        return;
+    }
     if (depth == 0) m_model.MakeVaultFolder();
 
     const std::string& current = m_model.CurrentFolder();  // "" or "A\B\"
@@ -218,7 +222,7 @@ void CAddBatch::AddFolder(const std::string& path, const std::string& vaultFolde
     if (!vaultFolder.empty()) {
         const std::string stored = ToSlashes(vaultFolder) + "/";
         if (vault::EncodeEntryName(stored).bytes.size() > vault::kMaxNameLength) {
-            ReachedLimit(path, AddLimit::NameLength);
+            Skip(path, SkipReason::NameLength);  // with everything below it
             return;
         }
         entryStored = FindKnown(stored, nullptr);
@@ -235,7 +239,10 @@ void CAddBatch::AddFolder(const std::string& path, const std::string& vaultFolde
         }
     }
     std::vector<SourceItem> items;
-    if (!ListSourceFolder(path, &items)) return;
+    if (!ListSourceFolder(path, &items)) {
+        Skip(path, SkipReason::NotOpened);
+        return;
+    }
     const std::string prefix = vaultFolder.empty() ? std::string() : vaultFolder + "\\";
     for (const SourceItem& item : items) {
         if (Halted()) {
@@ -265,11 +272,11 @@ void CAddBatch::AddFile(const std::string& source, const std::string& target,
     }
     const std::string stored = ToSlashes(target);
     if (vault::EncodeEntryName(stored).bytes.size() > vault::kMaxNameLength) {
-        ReachedLimit(source, AddLimit::NameLength);
+        Skip(source, SkipReason::NameLength);
         return;
     }
     if (info.size > vault::kMaxVaultBytes) {
-        ReachedLimit(source, AddLimit::FileSize);
+        Skip(source, SkipReason::FileSize);
         return;
     }
     uint32_t existing = 0;
@@ -340,9 +347,10 @@ void CAddBatch::UpdateMarkedEntries() {
                 if (m_move) m_movedSources.push_back(source);
                 ok = true;
             }
-        } else if (!m_stopped && vh.sourceNotOpened) {
+        } else if (!m_stopped) {
+            Skip(source, SkipReason::NotOpened);
             Checkpoint();
-            vh.sourceNotOpened(source);
+            if (vh.sourceNotOpened) vh.sourceNotOpened(source);
         }
         if (!ok) lost.push_back(e);
     }

@@ -39,6 +39,19 @@ enum class AddLimit {
     VaultFull,   // the vault would pass 65,535 entries or 4 GiB
 };
 
+// Why a source was left out while the rest of the batch went on.
+enum class SkipReason {
+    NameLength,  // its stored name would be longer than 259 bytes
+    FileSize,    // it is 4 GiB or larger
+    NotOpened,   // it could not be opened or read
+    NotFound,    // it is not there (any more)
+};
+
+struct SkippedSource {
+    std::string path;  // the source as handed in or listed
+    SkipReason reason;
+};
+
 // What the batch asks of the window side (besides the model's own hooks:
 // progress texts, cancel flag, message pump, flush, message 36). Every
 // member may stay empty.
@@ -52,7 +65,8 @@ struct AddBatchHooks {
     std::function<bool(uint64_t* freeBytes)> freeSpace;
     // Message 30 ("Disk space insufficient!").
     std::function<void()> diskFull;
-    // A limit reached by the source file or folder at sourcePath.
+    // A limit of the whole vault reached at sourcePath; the batch stops.
+    // (A file or folder that alone breaks a limit is skipped: Skipped().)
     std::function<void(const std::string& sourcePath, AddLimit limit)> limitReached;
     // Once per batch, at its end: files of the program itself (the vault,
     // its journals, the running program) were met and left out; the first.
@@ -112,6 +126,10 @@ public:
     // checkpoint.
     bool CheckDiskSpace(uint64_t size);
 
+    // Sources left out while the batch went on, in the order met. In move
+    // mode none of them is deleted.
+    const std::vector<SkippedSource>& Skipped() const { return m_skipped; }
+
     int ReplaceDecision() const { return m_decision; }
     bool Stopped() const { return m_stopped; }
     // Entries stored by this batch (folders, new files and replaced files).
@@ -134,6 +152,7 @@ private:
     void AddFile(const std::string& source, const std::string& target, const FileInfo& info);
     void ReplaceStep(const std::string& target, uint32_t attributes, const std::string& source);
     void ReachedLimit(const std::string& source, AddLimit limit);
+    void Skip(const std::string& source, SkipReason reason) { m_skipped.push_back({source, reason}); }
     bool IsOwnFile(const std::string& path) const;
     void Known(const std::string& stored, uint32_t attributes);
     bool FindKnown(const std::string& stored, uint32_t* attributes) const;
@@ -170,4 +189,5 @@ private:
     };
     std::vector<OwnFile> m_ownFiles;
     std::string m_firstOwnSkipped;
+    std::vector<SkippedSource> m_skipped;
 };

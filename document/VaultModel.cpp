@@ -35,8 +35,6 @@ bool EndsWith(const std::string& text, char c) { return !text.empty() && text.ba
 
 }  // namespace
 
-void SetLeadByteTest(LeadByteTest) {}
-
 std::string ToBackslashes(const std::string& path) { return ReplaceSeparator(path, '/', '\\'); }
 
 std::string ToSlashes(const std::string& path) { return ReplaceSeparator(path, '\\', '/'); }

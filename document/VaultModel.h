@@ -38,10 +38,7 @@
 // Name text helpers (UTF-8).
 
 // Names are UTF-8 inside, where no byte of a longer character looks like a
-// separator or a letter, so no code page test is needed any more. Kept for
-// callers that still set one; it is ignored.
-using LeadByteTest = bool (*)(unsigned char byte);
-void SetLeadByteTest(LeadByteTest test);
+// separator or a letter.
 
 // Every '/' becomes '\' (and the other way).
 std::string ToBackslashes(const std::string& path);

@@ -4,7 +4,7 @@
 
 bool CToolBar::Create(HWND parent, DWORD style, UINT id) {
   m_nId = id;
-  if (!CreateEx(0, TOOLBARCLASSNAMEA, "", style, 0, 0, 0, 0, parent,
+  if (!CreateEx(0, "ToolbarWindow32", "", style, 0, 0, 0, 0, parent,
                 reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id))))
     return false;
   SendMessage(TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON));
@@ -12,8 +12,8 @@ bool CToolBar::Create(HWND parent, DWORD style, UINT id) {
 }
 
 bool CToolBar::LoadToolBar(UINT resId) {
-  HMODULE mod = ::GetModuleHandleA(nullptr);
-  HRSRC res = ::FindResourceA(mod, MAKEINTRESOURCEA(resId), MAKEINTRESOURCEA(241));
+  HMODULE mod = ::GetModuleHandleW(nullptr);
+  HRSRC res = ::FindResourceW(mod, MAKEINTRESOURCEW(resId), MAKEINTRESOURCEW(241));
   if (!res) return false;
   DWORD size = ::SizeofResource(mod, res);
   HGLOBAL g = ::LoadResource(mod, res);
@@ -39,19 +39,19 @@ bool CToolBar::LoadToolBar(UINT resId) {
     }
     buttons.push_back(b);
   }
-  return SendMessage(TB_ADDBUTTONSA, buttons.size(), reinterpret_cast<LPARAM>(buttons.data())) != 0;
+  return SendMessage(TB_ADDBUTTONSW, buttons.size(), reinterpret_cast<LPARAM>(buttons.data())) != 0;
 }
 
 namespace {
 
 HIMAGELIST StripToImageList(UINT bitmapId, SIZE image) {
-  HBITMAP bmp = static_cast<HBITMAP>(::LoadImageA(::GetModuleHandleA(nullptr),
-                                                  MAKEINTRESOURCEA(bitmapId), IMAGE_BITMAP, 0, 0,
+  HBITMAP bmp = static_cast<HBITMAP>(::LoadImageW(::GetModuleHandleW(nullptr),
+                                                  MAKEINTRESOURCEW(bitmapId), IMAGE_BITMAP, 0, 0,
                                                   LR_CREATEDIBSECTION));
   if (!bmp) return nullptr;
   CBitmap owner(bmp);
   BITMAP info{};
-  ::GetObjectA(bmp, sizeof(info), &info);
+  ::GetObjectW(bmp, sizeof(info), &info);
   HDC dc = ::CreateCompatibleDC(nullptr);
   HGDIOBJ old = ::SelectObject(dc, bmp);
   COLORREF transparent = ::GetPixel(dc, 0, 0);
@@ -77,7 +77,7 @@ bool CToolBar::SetImageStrips(UINT normalBitmap, UINT hotBitmap) {
 }
 
 bool CStatusBar::Create(HWND parent, DWORD style, UINT id) {
-  return CreateEx(0, STATUSCLASSNAMEA, "", style, 0, 0, 0, 0, parent,
+  return CreateEx(0, "msctls_statusbar32", "", style, 0, 0, 0, 0, parent,
                   reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)));
 }
 
@@ -112,7 +112,8 @@ void CStatusBar::SetPaneText(int index, const std::string& text) {
   Pane& p = m_panes[static_cast<size_t>(index)];
   if (p.text == text) return;
   p.text = text;
-  SendMessage(SB_SETTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(p.text.c_str()));
+  SendMessage(SB_SETTEXTW, static_cast<WPARAM>(index),
+              reinterpret_cast<LPARAM>(fileio::Widen(p.text).c_str()));
 }
 
 std::string CStatusBar::GetPaneText(int index) const {
@@ -134,9 +135,9 @@ void CStatusBar::RecalcParts() {
     if (p.stretch) { ++stretchCount; continue; }
     int w = p.width;
     if (w <= 0 && p.id != 0) {
-      std::string s = LoadResString(p.id);
+      std::wstring s = fileio::Widen(LoadResString(p.id));
       SIZE sz{};
-      ::GetTextExtentPoint32A(dc, s.c_str(), static_cast<int>(s.size()), &sz);
+      ::GetTextExtentPoint32W(dc, s.c_str(), static_cast<int>(s.size()), &sz);
       w = sz.cx;
     }
     widths[i] = w + 8;  // room for the pane's borders
@@ -162,5 +163,5 @@ void CStatusBar::RecalcParts() {
   edges.back() = -1;
   SendMessage(SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
   for (size_t i = 0; i < m_panes.size(); ++i)
-    SendMessage(SB_SETTEXTA, i, reinterpret_cast<LPARAM>(m_panes[i].text.c_str()));
+    SendMessage(SB_SETTEXTW, i, reinterpret_cast<LPARAM>(fileio::Widen(m_panes[i].text).c_str()));
 }

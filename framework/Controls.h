@@ -14,37 +14,40 @@
 class CListCtrl : public CWnd {
 public:
   bool Create(DWORD style, const RECT& rc, HWND parent, UINT id) {
-    return CreateEx(WS_EX_CLIENTEDGE, WC_LISTVIEWA, "", style, rc.left, rc.top,
+    return CreateEx(WS_EX_CLIENTEDGE, "SysListView32", "", style, rc.left, rc.top,
                     rc.right - rc.left, rc.bottom - rc.top, parent,
                     reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)));
   }
   int InsertColumn(int col, const std::string& title, int fmt, int width) const {
-    LVCOLUMNA c{};
+    std::wstring wide = fileio::Widen(title);
+    LVCOLUMNW c{};
     c.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH | LVCF_SUBITEM;
     c.fmt = fmt;
     c.cx = width;
-    c.pszText = const_cast<char*>(title.c_str());
+    c.pszText = &wide[0];
     c.iSubItem = col;
-    return static_cast<int>(SendMessage(LVM_INSERTCOLUMNA, col, reinterpret_cast<LPARAM>(&c)));
+    return static_cast<int>(SendMessage(LVM_INSERTCOLUMNW, col, reinterpret_cast<LPARAM>(&c)));
   }
   int GetColumnCount() const {
-    return static_cast<int>(::SendMessageA(GetHeader(), HDM_GETITEMCOUNT, 0, 0));
+    return static_cast<int>(::SendMessageW(GetHeader(), HDM_GETITEMCOUNT, 0, 0));
   }
   HWND GetHeader() const { return reinterpret_cast<HWND>(SendMessage(LVM_GETHEADER)); }
   int InsertItem(int index, const std::string& text, int image, LPARAM data) const {
-    LVITEMA it{};
+    std::wstring wide = fileio::Widen(text);
+    LVITEMW it{};
     it.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
     it.iItem = index;
-    it.pszText = const_cast<char*>(text.c_str());
+    it.pszText = &wide[0];
     it.iImage = image;
     it.lParam = data;
-    return static_cast<int>(SendMessage(LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&it)));
+    return static_cast<int>(SendMessage(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it)));
   }
   bool SetItemText(int item, int sub, const std::string& text) const {
-    LVITEMA it{};
+    std::wstring wide = fileio::Widen(text);
+    LVITEMW it{};
     it.iSubItem = sub;
-    it.pszText = const_cast<char*>(text.c_str());
-    return SendMessage(LVM_SETITEMTEXTA, item, reinterpret_cast<LPARAM>(&it)) != 0;
+    it.pszText = &wide[0];
+    return SendMessage(LVM_SETITEMTEXTW, item, reinterpret_cast<LPARAM>(&it)) != 0;
   }
   bool DeleteAllItems() const { return SendMessage(LVM_DELETEALLITEMS) != 0; }
   int GetItemCount() const { return static_cast<int>(SendMessage(LVM_GETITEMCOUNT)); }
@@ -60,10 +63,10 @@ public:
   explicit CComboBox(HWND h = nullptr) : m_hWnd(h) {}
   HWND m_hWnd;
   LRESULT Send(UINT msg, WPARAM wp = 0, LPARAM lp = 0) const {
-    return ::SendMessageA(m_hWnd, msg, wp, lp);
+    return ::SendMessageW(m_hWnd, msg, wp, lp);
   }
   int AddString(const std::string& s) const {
-    return static_cast<int>(Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str())));
+    return static_cast<int>(Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(fileio::Widen(s).c_str())));
   }
   void ResetContent() const { Send(CB_RESETCONTENT); }
   int GetCount() const { return static_cast<int>(Send(CB_GETCOUNT)); }
@@ -72,14 +75,15 @@ public:
   // Case-insensitive prefix search starting after entry `after` (-1: from the top).
   int FindString(int after, const std::string& s) const {
     return static_cast<int>(
-        Send(CB_FINDSTRING, static_cast<WPARAM>(after), reinterpret_cast<LPARAM>(s.c_str())));
+        Send(CB_FINDSTRING, static_cast<WPARAM>(after),
+             reinterpret_cast<LPARAM>(fileio::Widen(s).c_str())));
   }
   std::string GetText() const {
-    int n = ::GetWindowTextLengthA(m_hWnd);
-    std::string s(static_cast<size_t>(n) + 1, '\0');
-    n = ::GetWindowTextA(m_hWnd, &s[0], n + 1);
+    int n = ::GetWindowTextLengthW(m_hWnd);
+    std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+    n = ::GetWindowTextW(m_hWnd, &s[0], n + 1);
     s.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return s;
+    return fileio::Narrow(s);
   }
 };
 

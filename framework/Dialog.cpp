@@ -6,7 +6,7 @@ INT_PTR CDialog::DoModal() {
   HWND parent = m_hParent;
   if (!parent && HbGetApp()) parent = HbGetApp()->GetMainWnd();
   m_bModal = true;
-  INT_PTR r = ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_nTemplateId),
+  INT_PTR r = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_nTemplateId),
                                 parent, &CDialog::StdDlgProc, reinterpret_cast<LPARAM>(this));
   m_bModal = false;
   return r;
@@ -15,7 +15,7 @@ INT_PTR CDialog::DoModal() {
 bool CDialog::Create(HWND parent) {
   if (m_hWnd) return false;
   m_bModal = false;
-  HWND h = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_nTemplateId),
+  HWND h = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_nTemplateId),
                                 parent, &CDialog::StdDlgProc, reinterpret_cast<LPARAM>(this));
   if (!h) return false;
   if (HbGetApp()) HbGetApp()->AddModeless(h);
@@ -33,11 +33,11 @@ void CDialog::EndDialog(INT_PTR result) {
 std::string CDialog::GetItemText(int id) const {
   HWND h = GetDlgItem(id);
   if (!h) return std::string();
-  int n = ::GetWindowTextLengthA(h);
-  std::string s(static_cast<size_t>(n) + 1, '\0');
-  n = ::GetWindowTextA(h, &s[0], n + 1);
+  int n = ::GetWindowTextLengthW(h);
+  std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+  n = ::GetWindowTextW(h, &s[0], n + 1);
   s.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return s;
+  return fileio::Narrow(s);
 }
 
 INT_PTR CALLBACK CDialog::StdDlgProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -61,7 +61,7 @@ INT_PTR CALLBACK CDialog::StdDlgProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
 INT_PTR CDialog::HandleDialogMessage(UINT msg, WPARAM wp, LPARAM lp) {
   INT_PTR result = 0;
   if (msg != WM_INITDIALOG && OnDialogMessage(msg, wp, lp, &result)) {
-    ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+    ::SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, result);
     return TRUE;
   }
   switch (msg) {

@@ -20,13 +20,13 @@ public:
 
   std::string GetItemText(int id) const;
   void SetItemText(int id, const std::string& text) const {
-    ::SetDlgItemTextA(m_hWnd, id, text.c_str());
+    ::SetDlgItemTextW(m_hWnd, id, fileio::Widen(text).c_str());
   }
   void SetItemFont(int id, HFONT font) const {
-    ::SendDlgItemMessageA(m_hWnd, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    ::SendDlgItemMessageW(m_hWnd, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }
   LRESULT SendItemMessage(int id, UINT msg, WPARAM wp = 0, LPARAM lp = 0) const {
-    return ::SendDlgItemMessageA(m_hWnd, id, msg, wp, lp);
+    return ::SendDlgItemMessageW(m_hWnd, id, msg, wp, lp);
   }
   void GotoDlgCtrl(int id) const { ::SetFocus(GetDlgItem(id)); }
 

@@ -14,9 +14,9 @@ std::string PromptPart(const std::string& s, bool tip) {
 }  // namespace
 
 bool CFrameWnd::LoadFrame(UINT resId, DWORD style) {
-  HMODULE mod = ::GetModuleHandleA(nullptr);
-  m_menu.Reset(::LoadMenuA(mod, MAKEINTRESOURCEA(resId)));
-  m_hAccel = ::LoadAcceleratorsA(mod, MAKEINTRESOURCEA(resId));
+  HMODULE mod = ::GetModuleHandleW(nullptr);
+  m_menu.Reset(::LoadMenuW(mod, MAKEINTRESOURCEW(resId)));
+  m_hAccel = ::LoadAcceleratorsW(mod, MAKEINTRESOURCEW(resId));
   std::string title = LoadResString(resId);
   title = title.substr(0, title.find('\n'));
   if (!CreateEx(0, GetFrameClassName(), title.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -42,15 +42,15 @@ void CFrameWnd::RouteUpdate(CCmdUI& ui) {
 bool CFrameWnd::PreTranslateMessage(MSG* msg) {
   if (m_hAccel && msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST &&
       (msg->hwnd == m_hWnd || ::IsChild(m_hWnd, msg->hwnd)) && !IsEditControl(msg->hwnd))
-    return ::TranslateAcceleratorA(m_hWnd, m_hAccel, msg) != 0;
+    return ::TranslateAcceleratorW(m_hWnd, m_hAccel, msg) != 0;
   return false;
 }
 
 bool CFrameWnd::IsEditControl(HWND hwnd) {
   // Delete, Ctrl+C, Ctrl+V and the rest belong to an edit that has the
   // focus (a list label being edited, for one), not to the frame's commands.
-  char cls[16] = {0};
-  return hwnd && ::GetClassNameA(hwnd, cls, sizeof(cls)) > 0 && ::lstrcmpiA(cls, "Edit") == 0;
+  wchar_t cls[16] = {0};
+  return hwnd && ::GetClassNameW(hwnd, cls, 16) > 0 && ::lstrcmpiW(cls, L"Edit") == 0;
 }
 
 void CFrameWnd::OnIdleUpdate() {
@@ -79,21 +79,22 @@ void CFrameWnd::OnIdleUpdate() {
 void CFrameWnd::UpdateMenu(HMENU menu) {
   int n = ::GetMenuItemCount(menu);
   for (int i = 0; i < n; ++i) {
-    MENUITEMINFOA mii{};
+    MENUITEMINFOW mii{};
     mii.cbSize = sizeof(mii);
     mii.fMask = MIIM_ID | MIIM_FTYPE | MIIM_SUBMENU;
-    if (!::GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &mii)) continue;
+    if (!::GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &mii)) continue;
     if (mii.hSubMenu || (mii.fType & MFT_SEPARATOR) || mii.wID == 0) continue;
     CCmdUI ui(mii.wID);
     RouteUpdate(ui);
     ::EnableMenuItem(menu, static_cast<UINT>(i),
                      MF_BYPOSITION | (ui.m_bEnabled ? MF_ENABLED : MF_GRAYED));
     if (ui.m_bTextSet) {
-      MENUITEMINFOA text{};
+      std::wstring wide = fileio::Widen(ui.m_strText);
+      MENUITEMINFOW text{};
       text.cbSize = sizeof(text);
       text.fMask = MIIM_STRING;
-      text.dwTypeData = const_cast<char*>(ui.m_strText.c_str());
-      ::SetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &text);
+      text.dwTypeData = &wide[0];
+      ::SetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &text);
     }
   }
 }
@@ -125,13 +126,13 @@ void CFrameWnd::SetMessagePrompt(UINT id) {
   m_pStatusBar->SetPaneText(0, text);
 }
 
-int CFrameWnd::OnCreate(CREATESTRUCTA*) { return OnCreateClient() ? 0 : -1; }
+int CFrameWnd::OnCreate(CREATESTRUCTW*) { return OnCreateClient() ? 0 : -1; }
 
 LRESULT CFrameWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_CREATE: {
       if (Default(msg, wp, lp) == -1) return -1;
-      return OnCreate(reinterpret_cast<CREATESTRUCTA*>(lp));
+      return OnCreate(reinterpret_cast<CREATESTRUCTW*>(lp));
     }
     case WM_SIZE:
       RecalcLayout();
@@ -156,11 +157,11 @@ LRESULT CFrameWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_NOTIFY: {
       auto* hdr = reinterpret_cast<NMHDR*>(lp);
-      if (hdr->code == TTN_GETDISPINFOA) {
-        auto* info = reinterpret_cast<NMTTDISPINFOA*>(lp);
-        static std::string tip;  // must outlive the notification
-        tip = PromptPart(LoadResString(static_cast<UINT>(hdr->idFrom)), true);
-        info->lpszText = const_cast<char*>(tip.c_str());
+      if (hdr->code == TTN_GETDISPINFOW) {
+        auto* info = reinterpret_cast<NMTTDISPINFOW*>(lp);
+        static std::wstring tip;  // must outlive the notification
+        tip = fileio::Widen(PromptPart(LoadResString(static_cast<UINT>(hdr->idFrom)), true));
+        info->lpszText = &tip[0];
         return 0;
       }
       if (m_pToolBar && hdr->hwndFrom == m_pToolBar->m_hWnd && hdr->code == TBN_HOTITEMCHANGE) {

@@ -38,7 +38,7 @@ protected:
   // The window class of the frame (registered by the caller).
   virtual const char* GetFrameClassName() const = 0;
   // Creates toolbar, status bar and so on; return -1 to fail the creation.
-  virtual int OnCreate(CREATESTRUCTA* cs);
+  virtual int OnCreate(CREATESTRUCTW* cs);
   // Creates the view; false fails the creation.
   virtual bool OnCreateClient() { return true; }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "framework/Handles.h"
+#include "vault/fileio/WideText.h"
 
 int DefaultMessageBoxAnswer(UINT style) {
   static const int kButtons[][3] = {
@@ -42,22 +43,23 @@ std::string OneLine(const std::string& s) {
 }  // namespace
 
 int HbMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT style) {
-  char logPath[MAX_PATH];
-  DWORD n = ::GetEnvironmentVariableA("HB_MSGBOX_LOG", logPath, sizeof(logPath));
-  if (n == 0 || n >= sizeof(logPath))
-    return ::MessageBoxA(owner, text.c_str(), caption.c_str(), style);
+  wchar_t logPath[MAX_PATH];
+  DWORD n = ::GetEnvironmentVariableW(L"HB_MSGBOX_LOG", logPath, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH)
+    return ::MessageBoxW(owner, fileio::Widen(text).c_str(), fileio::Widen(caption).c_str(), style);
 
   char line[64];
   std::snprintf(line, sizeof(line), "\t0x%08X\r\n", style);
   std::string record = OneLine(caption) + "\t" + OneLine(text) + line;
-  CFileHandle file(::CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  // The log holds the texts in UTF-8.
+  CFileHandle file(::CreateFileW(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.IsValid()) {
     DWORD written = 0;
     ::WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
   }
-  char answer[16];
-  n = ::GetEnvironmentVariableA("HB_MSGBOX_ANSWER", answer, sizeof(answer));
-  if (n > 0 && n < sizeof(answer)) return std::atoi(answer);
+  wchar_t answer[16];
+  n = ::GetEnvironmentVariableW(L"HB_MSGBOX_ANSWER", answer, 16);
+  if (n > 0 && n < 16) return static_cast<int>(std::wcstol(answer, nullptr, 10));
   return DefaultMessageBoxAnswer(style);
 }

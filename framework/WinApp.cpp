@@ -56,7 +56,7 @@ bool CWinApp::PreTranslateMessage(MSG* msg) {
   // A copy: what a dialog message runs may open or close a modeless dialog.
   const std::vector<HWND> dialogs = m_modeless;
   for (HWND dlg : dialogs) {
-    if (::IsWindow(dlg) && ::IsDialogMessageA(dlg, msg)) return true;
+    if (::IsWindow(dlg) && ::IsDialogMessageW(dlg, msg)) return true;
   }
   return false;
 }
@@ -69,7 +69,7 @@ bool CWinApp::OnIdle(long count) {
 
 void HbPumpMessages() {
   MSG msg;
-  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
       ::PostQuitMessage(static_cast<int>(msg.wParam));
       return;
@@ -77,7 +77,7 @@ void HbPumpMessages() {
     CWinApp* app = HbGetApp();
     if (app && app->PreTranslateMessage(&msg)) continue;
     ::TranslateMessage(&msg);
-    ::DispatchMessageA(&msg);
+    ::DispatchMessageW(&msg);
   }
 }
 
@@ -86,14 +86,14 @@ int CWinApp::Run() {
   long idleCount = 0;
   bool idle = true;
   for (;;) {
-    while (idle && !::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+    while (idle && !::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
       if (!OnIdle(idleCount++)) idle = false;
     }
-    BOOL r = ::GetMessageA(&msg, nullptr, 0, 0);
+    BOOL r = ::GetMessageW(&msg, nullptr, 0, 0);
     if (r == 0 || r == -1) break;
     if (!PreTranslateMessage(&msg)) {
       ::TranslateMessage(&msg);
-      ::DispatchMessageA(&msg);
+      ::DispatchMessageW(&msg);
     }
     // Painting does not change what the commands look like.
     if (msg.message != WM_PAINT && msg.message != 0x0118) {
@@ -106,7 +106,7 @@ int CWinApp::Run() {
 }
 
 int CWinApp::WinMainEntry() {
-  m_strCmdLine = CommandTail(::GetCommandLineA());
+  m_strCmdLine = CommandTail(fileio::Narrow(::GetCommandLineW()).c_str());
   if (InitInstance()) Run();
   return ExitInstance();
 }

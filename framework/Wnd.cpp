@@ -36,12 +36,36 @@ thread_local HHOOK t_hCbtHook = nullptr;
 std::string LoadResString(UINT id) {
   // LoadStringW with a zero length returns a pointer into the resource.
   const wchar_t* p = nullptr;
-  int len = ::LoadStringW(::GetModuleHandleA(nullptr), id, reinterpret_cast<LPWSTR>(&p), 0);
+  int len = ::LoadStringW(::GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&p), 0);
   if (len <= 0 || !p) return std::string();
-  int n = ::WideCharToMultiByte(CP_ACP, 0, p, len, nullptr, 0, nullptr, nullptr);
-  std::string s(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, p, len, &s[0], n, nullptr, nullptr);
-  return s;
+  return fileio::Narrow(std::wstring(p, static_cast<size_t>(len)));
+}
+
+std::string Utf8FromAnsi(const std::string& ansi) {
+  if (ansi.empty()) return std::string();
+  const int size = static_cast<int>(ansi.size());
+  int n = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, nullptr, 0);
+  std::wstring wide(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
+  if (n > 0) ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, &wide[0], n);
+  return fileio::Narrow(wide);
+}
+
+std::string AnsiFromUtf8(const std::string& utf8, bool* exact) {
+  if (exact) *exact = true;
+  if (utf8.empty()) return std::string();
+  const std::wstring wide = fileio::Widen(utf8);
+  const int size = static_cast<int>(wide.size());
+  BOOL lossy = FALSE;
+  int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr, 0,
+                                nullptr, &lossy);
+  std::string ansi(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0)
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, &ansi[0], n, nullptr,
+                          nullptr);
+  // A code page without a default character (UTF-8 as the ANSI code page)
+  // reports no loss: the round trip decides.
+  if (exact) *exact = !lossy && Utf8FromAnsi(ansi) == utf8;
+  return ansi;
 }
 
 std::string FormatString(const char* fmt, ...) {
@@ -86,7 +110,7 @@ CWnd::~CWnd() {
     // The window outlives its object only by mistake: detach, then destroy.
     HWND h = m_hWnd;
     UnmapWindow(h);
-    if (m_pfnSuper) ::SetWindowLongPtrA(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+    if (m_pfnSuper) ::SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
     m_hWnd = nullptr;
     ::DestroyWindow(h);
   }
@@ -113,7 +137,7 @@ bool CWnd::SubclassWindow(HWND hwnd) {
   if (!hwnd || m_hWnd) return false;
   Attach(hwnd);
   m_pfnSuper = reinterpret_cast<WNDPROC>(
-      ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::StdWndProc)));
+      ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::StdWndProc)));
   return true;
 }
 
@@ -129,14 +153,16 @@ LRESULT CALLBACK CWnd::CbtHook(int code, WPARAM wp, LPARAM lp) {
 bool CWnd::CreateEx(DWORD exStyle, const char* className, const char* title, DWORD style,
                     int x, int y, int cx, int cy, HWND parent, HMENU menuOrId) {
   if (m_hWnd) return false;
-  HHOOK hook = ::SetWindowsHookExA(WH_CBT, &CWnd::CbtHook, nullptr, ::GetCurrentThreadId());
+  HHOOK hook = ::SetWindowsHookExW(WH_CBT, &CWnd::CbtHook, nullptr, ::GetCurrentThreadId());
   if (!hook) return false;
   HHOOK outerHook = t_hCbtHook;
   CWnd* outerInit = t_pWndInit;
   t_hCbtHook = hook;
   t_pWndInit = this;
-  HWND hwnd = ::CreateWindowExA(exStyle, className, title, style, x, y, cx, cy, parent, menuOrId,
-                                ::GetModuleHandleA(nullptr), nullptr);
+  const std::wstring wideClass = fileio::Widen(className ? className : "");
+  const std::wstring wideTitle = fileio::Widen(title ? title : "");
+  HWND hwnd = ::CreateWindowExW(exStyle, wideClass.c_str(), wideTitle.c_str(), style, x, y, cx, cy,
+                                parent, menuOrId, ::GetModuleHandleW(nullptr), nullptr);
   ::UnhookWindowsHookEx(hook);
   t_hCbtHook = outerHook;
   t_pWndInit = outerInit;
@@ -152,30 +178,31 @@ void CWnd::DestroyWindow() {
 }
 
 std::string CWnd::GetWindowText() const {
-  int n = ::GetWindowTextLengthA(m_hWnd);
-  std::string s(static_cast<size_t>(n) + 1, '\0');
-  n = ::GetWindowTextA(m_hWnd, &s[0], n + 1);
+  int n = ::GetWindowTextLengthW(m_hWnd);
+  std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+  n = ::GetWindowTextW(m_hWnd, &s[0], n + 1);
   s.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return s;
+  return fileio::Narrow(s);
 }
 
 bool CWnd::RegisterPlainClass(const char* name, UINT style, HICON icon, HCURSOR cursor,
                               HBRUSH background) {
-  WNDCLASSA wc{};
+  const std::wstring wideName = fileio::Widen(name);
+  WNDCLASSW wc{};
   wc.style = style;
-  wc.lpfnWndProc = ::DefWindowProcA;
-  wc.hInstance = ::GetModuleHandleA(nullptr);
+  wc.lpfnWndProc = ::DefWindowProcW;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
   wc.hIcon = icon;
   wc.hCursor = cursor;
   wc.hbrBackground = background;
-  wc.lpszClassName = name;
-  if (::RegisterClassA(&wc)) return true;
+  wc.lpszClassName = wideName.c_str();
+  if (::RegisterClassW(&wc)) return true;
   return ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
 LRESULT CWnd::Default(UINT msg, WPARAM wp, LPARAM lp) {
-  if (m_pfnSuper) return ::CallWindowProcA(m_pfnSuper, m_hWnd, msg, wp, lp);
-  return ::DefWindowProcA(m_hWnd, msg, wp, lp);
+  if (m_pfnSuper) return ::CallWindowProcW(m_pfnSuper, m_hWnd, msg, wp, lp);
+  return ::DefWindowProcW(m_hWnd, msg, wp, lp);
 }
 
 LRESULT CWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
@@ -198,12 +225,12 @@ bool CWnd::ReflectToChild(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
 
 LRESULT CALLBACK CWnd::StdWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   CWnd* pWnd = FromHandle(hwnd);
-  if (!pWnd) return ::DefWindowProcA(hwnd, msg, wp, lp);
+  if (!pWnd) return ::DefWindowProcW(hwnd, msg, wp, lp);
   LRESULT r = pWnd->WindowProc(msg, wp, lp);
   if (msg == WM_NCDESTROY) {
     UnmapWindow(hwnd);
     if (pWnd->m_pfnSuper)
-      ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pWnd->m_pfnSuper));
+      ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pWnd->m_pfnSuper));
     pWnd->m_pfnSuper = nullptr;
     pWnd->m_hWnd = nullptr;
     pWnd->PostNcDestroy();

@@ -9,8 +9,19 @@
 #include <map>
 #include <string>
 
-// Loads a string-table entry of the program's module ("" when missing).
+#include "vault/fileio/WideText.h"
+
+// Texts are UTF-8 on this side of the framework; every call into Win32
+// that carries one goes through the W function with fileio::Widen/Narrow.
+
+// Loads a string-table entry of the program's module as UTF-8 ("" when
+// missing), whatever the system's ANSI code page.
 std::string LoadResString(UINT id);
+// The system's ANSI code page, for the formats that are defined in it (the
+// disk's password and hint, the shell's narrow file descriptors). exact, when
+// given, tells whether the text converted without loss.
+std::string Utf8FromAnsi(const std::string& ansi);
+std::string AnsiFromUtf8(const std::string& utf8, bool* exact = nullptr);
 // Formats like printf into a std::string.
 std::string FormatString(const char* fmt, ...);
 
@@ -70,7 +81,8 @@ public:
 
   // Creates a window whose messages come to WindowProc from the very first
   // one (WM_NCCREATE), whatever the class's own window procedure is: the
-  // window is subclassed while it is being created.
+  // window is subclassed while it is being created. Class name and title
+  // are UTF-8; the window is a Unicode window.
   bool CreateEx(DWORD exStyle, const char* className, const char* title, DWORD style,
                 int x, int y, int cx, int cy, HWND parent, HMENU menuOrId);
   // Attaches to an existing window and subclasses it.
@@ -79,12 +91,14 @@ public:
 
   // --- One-call helpers.
   LRESULT SendMessage(UINT msg, WPARAM wp = 0, LPARAM lp = 0) const {
-    return ::SendMessageA(m_hWnd, msg, wp, lp);
+    return ::SendMessageW(m_hWnd, msg, wp, lp);
   }
   BOOL PostMessage(UINT msg, WPARAM wp = 0, LPARAM lp = 0) const {
-    return ::PostMessageA(m_hWnd, msg, wp, lp);
+    return ::PostMessageW(m_hWnd, msg, wp, lp);
   }
-  void SetWindowText(const std::string& s) const { ::SetWindowTextA(m_hWnd, s.c_str()); }
+  void SetWindowText(const std::string& s) const {
+    ::SetWindowTextW(m_hWnd, fileio::Widen(s).c_str());
+  }
   std::string GetWindowText() const;
   BOOL ShowWindow(int cmd) const { return ::ShowWindow(m_hWnd, cmd); }
   void UpdateWindow() const { ::UpdateWindow(m_hWnd); }
@@ -96,12 +110,12 @@ public:
   UINT_PTR SetTimer(UINT_PTR id, UINT ms) const { return ::SetTimer(m_hWnd, id, ms, nullptr); }
   BOOL KillTimer(UINT_PTR id) const { return ::KillTimer(m_hWnd, id); }
   RECT GetClientRect() const { RECT r{}; ::GetClientRect(m_hWnd, &r); return r; }
-  LONG_PTR GetStyle() const { return ::GetWindowLongPtrA(m_hWnd, GWL_STYLE); }
+  LONG_PTR GetStyle() const { return ::GetWindowLongPtrW(m_hWnd, GWL_STYLE); }
   void ModifyStyle(LONG_PTR remove, LONG_PTR add) const {
-    ::SetWindowLongPtrA(m_hWnd, GWL_STYLE, (GetStyle() & ~remove) | add);
+    ::SetWindowLongPtrW(m_hWnd, GWL_STYLE, (GetStyle() & ~remove) | add);
   }
 
-  // Registers a window class whose procedure is DefWindowProcA; our windows
+  // Registers a window class whose procedure is DefWindowProcW; our windows
   // of that class get their behaviour through the creation-time subclass.
   static bool RegisterPlainClass(const char* name, UINT style, HICON icon, HCURSOR cursor,
                                  HBRUSH background);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "vault/fileio/WideText.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -219,8 +221,8 @@ void BuildHintBuffer(const SecureArea& area, char* out256) {
 
 bool ApplyVaultProtection(char letter, bool on) {
   const std::string folder = VaultFolderPath(letter);
-  WIN32_FIND_DATAA fd;
-  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &fd);
+  WIN32_FIND_DATAW fd;
+  HANDLE find = FindFirstFileW(fileio::Widen(folder + "\\*").c_str(), &fd);
   if (find == INVALID_HANDLE_VALUE) {
     DWORD err = GetLastError();
     return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
@@ -228,16 +230,16 @@ bool ApplyVaultProtection(char letter, bool on) {
   bool ok = true;
   do {
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    const std::string path = folder + "\\" + fd.cFileName;
-    DWORD attrs = GetFileAttributesA(path.c_str());
+    const std::wstring path = fileio::Widen(folder) + L"\\" + fd.cFileName;
+    DWORD attrs = GetFileAttributesW(path.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES) {
       ok = false;
       continue;
     }
     DWORD wanted = on ? (attrs | FILE_ATTRIBUTE_READONLY) : (attrs & ~DWORD(FILE_ATTRIBUTE_READONLY));
     if (wanted == 0) wanted = FILE_ATTRIBUTE_NORMAL;
-    if (wanted != attrs && !SetFileAttributesA(path.c_str(), wanted)) ok = false;
-  } while (FindNextFileA(find, &fd));
+    if (wanted != attrs && !SetFileAttributesW(path.c_str(), wanted)) ok = false;
+  } while (FindNextFileW(find, &fd));
   FindClose(find);
   return ok;
 }

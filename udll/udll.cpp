@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "SecureArea.h"
+#include "vault/fileio/WideText.h"
 
 namespace {
 
@@ -45,22 +46,23 @@ public:
       return true;
     }
     const std::string folder = udll::VaultFolderPath(drive);
-    WIN32_FIND_DATAA fd;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &fd);
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW(fileio::Widen(folder + "\\*").c_str(), &fd);
     if (find == INVALID_HANDLE_VALUE) return true;  // no vault folder
     bool ok = true;
     do {
       if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      if (Has(drive, fd.cFileName)) continue;
-      const std::string path = folder + "\\" + fd.cFileName;
-      HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      const std::string name = fileio::Narrow(fd.cFileName);
+      if (Has(drive, name)) continue;
+      const std::string path = folder + "\\" + name;
+      HANDLE h = CreateFileW(fileio::Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
       if (h == INVALID_HANDLE_VALUE) {
         ok = false;
         continue;
       }
-      m_guards.push_back(Guard{drive, fd.cFileName, h});
-    } while (FindNextFileA(find, &fd));
+      m_guards.push_back(Guard{drive, name, h});
+    } while (FindNextFileW(find, &fd));
     FindClose(find);
     return ok;
   }
@@ -91,9 +93,11 @@ private:
     HANDLE handle;
   };
 
-  bool Has(char drive, const char* name) const {
+  bool Has(char drive, const std::string& name) const {
+    const std::wstring wide = fileio::Widen(name);
     for (const Guard& g : m_guards)
-      if (g.drive == drive && lstrcmpiA(g.name.c_str(), name) == 0) return true;
+      if (g.drive == drive && lstrcmpiW(fileio::Widen(g.name).c_str(), wide.c_str()) == 0)
+        return true;
     return false;
   }
 

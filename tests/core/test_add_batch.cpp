@@ -371,6 +371,8 @@ TEST(AddBatch, TheVolumeIsReadAgainOnlyWhenTheEstimateRunsShort) {
     EXPECT_LE(info.size, free);  // the reserve absorbs the records
 }
 
+// A name too long is that file's own fault: it is skipped and the rest of
+// the batch goes in. A full vault stops the batch.
 TEST(AddBatch, LimitsNameTheFileStopTheBatchAndLeaveAWholeVault) {
     struct Case {
         const char* what;
@@ -398,14 +400,31 @@ TEST(AddBatch, LimitsNameTheFileStopTheBatchAndLeaveAWholeVault) {
         AddBatchHooks hooks;
         std::vector<std::pair<std::string, AddLimit>> reported;
         hooks.limitReached = [&](const std::string& src, AddLimit l) { reported.emplace_back(src, l); };
-        CAddBatch batch(s.model, hooks, false);
+        const bool skips = c.limit == AddLimit::NameLength;
+        // As a move: the file that did not go in stays where it was.
+        CAddBatch batch(s.model, hooks, skips);
         batch.AddPath(s.Src("Lim"));
         batch.Finish();
-        ASSERT_EQ(reported.size(), 1u);
-        EXPECT_EQ(reported[0].first, s.Src("Lim/" + second));
-        EXPECT_EQ(reported[0].second, c.limit);
+        if (skips) {
+            FileInfo info;
+            EXPECT_TRUE(fileio::GetInfo(s.Src("Lim/" + second), &info));
+            EXPECT_FALSE(fileio::GetInfo(s.Src("Lim/a.txt"), &info));
+            EXPECT_FALSE(fileio::GetInfo(s.Src("Lim/z.txt"), &info));
+        }
+        if (skips) {
+            EXPECT_TRUE(reported.empty());
+            ASSERT_EQ(batch.Skipped().size(), 1u);
+            EXPECT_EQ(batch.Skipped()[0].path, s.Src("Lim/" + second));
+            EXPECT_EQ(batch.Skipped()[0].reason, SkipReason::NameLength);
+        } else {
+            ASSERT_EQ(reported.size(), 1u);
+            EXPECT_EQ(reported[0].first, s.Src("Lim/" + second));
+            EXPECT_EQ(reported[0].second, c.limit);
+            EXPECT_TRUE(batch.Skipped().empty());
+        }
         const std::string base = c.folder.empty() ? "" : c.folder + "/";
-        const Strings stored{base + "Lim/", base + "Lim/a.txt"};
+        Strings stored{base + "Lim/", base + "Lim/a.txt"};
+        if (skips) stored.push_back(base + "Lim/z.txt");
         EXPECT_EQ(s.Names(), stored);
         EXPECT_EQ(s.ListNames(), stored);
     }
@@ -418,13 +437,16 @@ TEST(AddBatch, AFileOf4GiBIsRefusedBeforeAnyByteIsRead) {
     ASSERT_EQ(::truncate(big.c_str(), 0x100000000ll), 0);  // sparse
     s.File("small.txt", MakeData(10, 1, true));
     AddBatchHooks hooks;
-    AddLimit limit = AddLimit::NameLength;
-    hooks.limitReached = [&](const std::string&, AddLimit l) { limit = l; };
+    bool stopped = false;
+    hooks.limitReached = [&](const std::string&, AddLimit) { stopped = true; };
     CAddBatch batch(s.model, hooks, false);
     batch.AddPath(s.Src("small.txt"));
     batch.AddPath(big);
     batch.Finish();
-    EXPECT_EQ(limit, AddLimit::FileSize);
+    EXPECT_FALSE(stopped);
+    ASSERT_EQ(batch.Skipped().size(), 1u);
+    EXPECT_EQ(batch.Skipped()[0].path, big);
+    EXPECT_EQ(batch.Skipped()[0].reason, SkipReason::FileSize);
     EXPECT_EQ(s.Names(), (Strings{"small.txt"}));
 }
 
@@ -445,6 +467,8 @@ TEST(AddBatch, ASourceThatCannotBeOpenedIsReportedAndTheBatchGoesOn) {
     batch.AddPath(s.Src("D"));
     batch.Finish();
     EXPECT_EQ(notOpened, (Strings{s.Src("D/b.txt")}));
+    ASSERT_EQ(batch.Skipped().size(), 1u);
+    EXPECT_EQ(batch.Skipped()[0].reason, SkipReason::NotOpened);
     EXPECT_EQ(s.Names(), (Strings{"D/", "D/a.txt", "D/c.txt"}));
 }
 #endif

@@ -173,12 +173,7 @@ TEST(VaultModelRows, LongAndOddPathsNeverBreakTheRows) {
 }
 
 TEST(VaultModelRows, UnicodeNamesSplitAndFoldAsCharacters) {
-    struct Reset {
-        ~Reset() { SetLeadByteTest(nullptr); }
-    } reset;
-    // Names are UTF-8: a code page's lead byte test left set by a caller
-    // must not change anything.
-    SetLeadByteTest([](unsigned char c) { return (c >= 0x81 && c <= 0x9F) || c >= 0xE0; });
+    // Names are UTF-8: no byte of a longer character is taken for '\'.
     const std::string kanji = "\xE8\xA1\xA8";  // U+8868, whose cp932 form ends in '\\'
     EXPECT_EQ(ToSlashes(kanji + "\\a"), kanji + "/a");
     // The fold: ASCII, Latin-1, Latin Extended-A, Greek (final sigma too),

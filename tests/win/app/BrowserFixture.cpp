@@ -3,6 +3,7 @@
 #include "BrowserFixture.h"
 
 #include "vault/VaultApi.h"
+#include "vault/fileio/WideText.h"
 
 namespace hbtest {
 
@@ -64,7 +65,7 @@ std::string FileBytes(size_t bytes) {
 }
 
 void WriteFileOf(const std::string& path, size_t bytes, FILETIME modified) {
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  HANDLE f = CreateFileW(fileio::Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, f) << path;
   std::string data = FileBytes(bytes);
@@ -75,21 +76,21 @@ void WriteFileOf(const std::string& path, size_t bytes, FILETIME modified) {
 }
 
 void RemoveTree(const std::string& dir) {
-  WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW(fileio::Widen(dir + "\\*").c_str(), &fd);
   if (h != INVALID_HANDLE_VALUE) {
     do {
-      std::string name = fd.cFileName;
+      std::string name = fileio::Narrow(fd.cFileName);
       if (name == "." || name == "..") continue;
       std::string p = dir + "\\" + name;
       if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         RemoveTree(p);
       else
-        DeleteFileA(p.c_str());
-    } while (FindNextFileA(h, &fd));
+        DeleteFileW(fileio::Widen(p).c_str());
+    } while (FindNextFileW(h, &fd));
     FindClose(h);
   }
-  RemoveDirectoryA(dir.c_str());
+  RemoveDirectoryW(fileio::Widen(dir).c_str());
 }
 
 std::map<std::string, std::string> StoredContents(const char* vault) {

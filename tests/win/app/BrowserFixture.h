@@ -163,10 +163,10 @@ protected:
     HWND edit = reinterpret_cast<HWND>(m_view->SendMessage(LVM_GETEDITCONTROL));
     if (!edit) return false;
     if (name) {
-      SetWindowTextA(edit, name);
-      SendMessageA(edit, WM_KEYDOWN, VK_RETURN, 0);
+      SetWindowTextW(edit, fileio::Widen(name).c_str());  // name in UTF-8
+      SendMessageW(edit, WM_KEYDOWN, VK_RETURN, 0);
     } else {
-      SendMessageA(edit, WM_KEYDOWN, VK_ESCAPE, 0);
+      SendMessageW(edit, WM_KEYDOWN, VK_ESCAPE, 0);
     }
     return true;
   }

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "vault/fileio/WideText.h"
+
 namespace hbtest {
 
 bool WaitFor(const std::function<bool()>& cond, DWORD timeoutMs) {
@@ -11,9 +13,9 @@ bool WaitFor(const std::function<bool()>& cond, DWORD timeoutMs) {
     if (cond()) return true;
     if (GetTickCount() - start > timeoutMs) return cond();
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
     Sleep(20);
   }
@@ -27,13 +29,15 @@ struct FindData {
 };
 BOOL CALLBACK FindProc(HWND hwnd, LPARAM lp) {
   auto* d = reinterpret_cast<FindData*>(lp);
-  char cls[128] = {0}, title[256] = {0};
+  char cls[128] = {0};
+  wchar_t title[256] = {0};
   GetClassNameA(hwnd, cls, sizeof(cls));
   // Reading the title of another thread's window sends it a message: only
   // when the title is asked for, so a caller on another thread cannot wait
   // on a UI thread that is itself waiting for that caller.
-  if (d->title) GetWindowTextA(hwnd, title, sizeof(title));
-  if ((!d->cls || lstrcmpA(cls, d->cls) == 0) && (!d->title || lstrcmpA(title, d->title) == 0)) {
+  if (d->title) GetWindowTextW(hwnd, title, 256);
+  if ((!d->cls || lstrcmpA(cls, d->cls) == 0) &&
+      (!d->title || fileio::Narrow(title) == d->title)) {
     d->found = hwnd;
     return FALSE;
   }
@@ -48,9 +52,9 @@ HWND FindThreadWindow(DWORD threadId, const char* className, const char* title) 
 }
 
 std::string WindowText(HWND hwnd) {
-  char buf[1024] = {0};
-  SendMessageA(hwnd, WM_GETTEXT, sizeof(buf), reinterpret_cast<LPARAM>(buf));
-  return buf;
+  wchar_t buf[1024] = {0};
+  SendMessageW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf));
+  return fileio::Narrow(buf);
 }
 
 std::vector<LoggedBox> ReadBoxLog(const std::string& path) {
@@ -96,12 +100,12 @@ std::string TempDir() {
 }
 
 bool FileExists(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
+  DWORD a = GetFileAttributesW(fileio::Widen(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool DirExists(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
+  DWORD a = GetFileAttributesW(fileio::Widen(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 

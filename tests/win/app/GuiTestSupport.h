@@ -15,10 +15,10 @@ namespace hbtest {
 bool WaitFor(const std::function<bool()>& cond, DWORD timeoutMs = 60000);
 
 // A visible-or-not top-level window of the given thread with that class
-// and title (null: any), or null.
+// and title (UTF-8; null: any), or null.
 HWND FindThreadWindow(DWORD threadId, const char* className, const char* title);
 
-// Text of a control, read with WM_GETTEXT (works across processes).
+// Text of a control in UTF-8, read with WM_GETTEXT (works across processes).
 std::string WindowText(HWND hwnd);
 
 // The message-box log named by HB_MSGBOX_LOG: one entry per box.
@@ -44,6 +44,7 @@ private:
 };
 
 std::string TempDir();  // with trailing "\"
+// Paths in UTF-8.
 bool FileExists(const std::string& path);
 bool DirExists(const std::string& path);
 

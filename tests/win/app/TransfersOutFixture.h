@@ -90,9 +90,7 @@ inline std::vector<Described> ReadDescriptors(IDataObject* data, bool wide) {
     Described d;
     if (wide) {
       const auto* w = reinterpret_cast<const FILEDESCRIPTORW*>(p + sizeof(UINT)) + i;
-      char name[MAX_PATH * 2] = {0};
-      WideCharToMultiByte(CP_ACP, 0, w->cFileName, -1, name, sizeof(name), nullptr, nullptr);
-      d = {name, w->dwFlags, w->dwFileAttributes, w->nFileSizeLow,
+      d = {fileio::Narrow(w->cFileName), w->dwFlags, w->dwFileAttributes, w->nFileSizeLow,
            w->ftCreationTime, w->ftLastAccessTime, w->ftLastWriteTime};
     } else {
       const auto* a = reinterpret_cast<const FILEDESCRIPTORA*>(p + sizeof(UINT)) + i;

@@ -98,6 +98,45 @@ TEST_F(BrowserTest, ColumnClicksSortWithFoldersFirstAscendingAndLastDescending) 
   EXPECT_TRUE(foldersAt(4));
 }
 
+// Names in any script: rows in the user's order of letters without regard
+// to case (names that differ only in case keep the order the plain locale
+// comparison gave them), and a delete of some of them takes exactly those
+// out of the vault.
+TEST_F(BrowserTest, NamesInAnyScriptSortWithoutRegardToCaseAndGoByDelete) {
+  CreateDirectoryA("E:\\diviz", nullptr);
+  const std::vector<std::string> sorted = {
+      u8"Ελληνικά",  u8"Папка",        "a.txt",          "A.txt",          u8"Ärger.txt",
+      "b.txt",       u8"émile.txt",    u8"emoji😀.txt",  "Zed.txt",        u8"ωmega.txt",
+      u8"Ωmega2.txt", u8"Кириллица.txt", u8"яблоко.txt", u8"日本語.txt"};
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (size_t i = sorted.size(); i-- > 0;)  // stored in the reverse order
+    entries.emplace_back(sorted[i] + (i < 2 ? "/" : ""), FileBytes(i < 2 ? 0 : 10 + i));
+  ASSERT_TRUE(WriteVault(kVault, entries));
+  Open(true, static_cast<int>(sorted.size()));
+  EXPECT_EQ(sorted, Column(0));
+  ClickColumn(0);  // descending: the same order backwards, folders last
+  std::vector<std::string> backwards(sorted.begin() + 2, sorted.end());
+  std::reverse(backwards.begin(), backwards.end());
+  backwards.push_back(sorted[1]);
+  backwards.push_back(sorted[0]);
+  EXPECT_EQ(backwards, Column(0));
+
+  SetEnv("HB_MSGBOX_ANSWER", "6");  // Yes
+  Select(-1, false);
+  for (const char* name : {u8"Папка", u8"emoji😀.txt", u8"日本語.txt"}) Select(RowOf(name));
+  Command(ID_DELETE_FILE);
+  std::vector<std::string> left;
+  for (const auto& e : entries)
+    if (e.first != u8"Папка/" && e.first != u8"emoji😀.txt" && e.first != u8"日本語.txt")
+      left.push_back(e.first);
+  std::sort(left.begin(), left.end());
+  std::vector<std::string> stored = StoredNames(kVault);
+  std::sort(stored.begin(), stored.end());
+  EXPECT_EQ(left, stored);
+  EXPECT_EQ(FileBytes(10 + 9), StoredContents(kVault)[u8"ωmega.txt"]);
+  EXPECT_EQ(static_cast<int>(sorted.size()) - 3, m_view->GetItemCount());
+}
+
 TEST_F(BrowserTest, DoubleClickAndUpWalkTheFolderTreeAndDriveTheToolbar) {
   MakeStandardVault();
   Open(true, 6);
@@ -203,10 +242,21 @@ TEST_F(BrowserTest, NewFolderIsWrittenToTheVaultAndATakenNameIsRefused) {
   EXPECT_TRUE(WaitFor([&] { return m_view->GetItemCount() == 7; }));
   EXPECT_EQ(names.size(), StoredNames(kVault).size());
 
+  // A name in other scripts is stored and shown as typed.
+  const std::string other = u8"Ωmega 日本 😀";
+  ASSERT_TRUE(NameNewFolder(other.c_str()));
+  ASSERT_TRUE(WaitFor([&] {
+    return RowOf(other) >= 0 && !m_view->IsResortPending() && m_view->GetRowEntry(RowOf(other));
+  }));
+  EXPECT_EQ(3, RowOf(other));  // after the Latin folders
+  names = StoredNames(kVault);
+  EXPECT_NE(names.end(), std::find(names.begin(), names.end(), other + "/"));
+  EXPECT_EQ(2u, Boxes().size());
+
   // With a row selected the command does nothing.
   Select(0);
   Command(ID_NEW_FOLDER);
-  EXPECT_EQ(7, m_view->GetItemCount());
+  EXPECT_EQ(8, m_view->GetItemCount());
 }
 
 TEST_F(BrowserTest, NewFolderOnADiskWithoutVaultCreatesTheVault) {

@@ -36,7 +36,7 @@ public:
   explicit ProgressWatch(std::function<void(HWND dlg, size_t count)> onText = nullptr)
       : m_onText(std::move(onText)) {
     s_current = this;
-    m_hook = SetWindowsHookExA(WH_CALLWNDPROC, &Hook, nullptr, GetCurrentThreadId());
+    m_hook = SetWindowsHookExW(WH_CALLWNDPROC, &Hook, nullptr, GetCurrentThreadId());
   }
   ~ProgressWatch() {
     UnhookWindowsHookEx(m_hook);
@@ -51,7 +51,7 @@ private:
     if (code == HC_ACTION && s_current && cwp->message == WM_SETTEXT &&
         GetDlgCtrlID(cwp->hwnd) == IDC_PROGRESS_LINE1) {
       HWND dlg = GetParent(cwp->hwnd);
-      s_current->texts.push_back(reinterpret_cast<const char*>(cwp->lParam));
+      s_current->texts.push_back(fileio::Narrow(reinterpret_cast<const wchar_t*>(cwp->lParam)));
       s_current->captions.push_back(WindowText(dlg));
       if (s_current->m_onText) s_current->m_onText(dlg, s_current->texts.size());
     }

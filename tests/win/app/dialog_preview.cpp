@@ -18,8 +18,9 @@ namespace {
 
 class CPreviewApp : public CWinApp {};
 
+// Names in several scripts (UTF-8), as they come from the shell.
 const char kLongName[] =
-    "Holiday pictures 2023/Very long folder name/a file name much too long to be shown whole.jpg";
+    u8"Holiday pictures 2023/Très long dossier/写真 Ωμέγα — a file name much too long to be shown whole 😀.jpg";
 
 void RunFor(DWORD ms) {
   DWORD start = ::GetTickCount();
@@ -45,7 +46,7 @@ int main(int argc, char** argv) {
       if (dlg) ::PostMessageA(dlg, WM_COMMAND, IDCANCEL, 0);
     });
     CReplaceConfirmDlg dlg;
-    dlg.SetName("Reports/2024/quarterly report of the northern region, final version.docx");
+    dlg.SetName(u8"Reports/2024/Отчёт по северному региону — 北部地区季度报告, final version.docx");
     dlg.Run();
     return 0;
   }

@@ -8,11 +8,12 @@ using namespace hbout;
 
 namespace {
 
-// Wine's prefix knows notepad's command but not the .txt extension.
-void AssociateTxtWithNotepad() {
+// Wine's prefix knows notepad's command but not the .txt extension (nor
+// another extension, in UTF-8).
+void AssociateTxtWithNotepad(const std::string& extension = ".txt") {
   HKEY key;
-  if (RegCreateKeyExA(HKEY_CLASSES_ROOT, ".txt", 0, nullptr, 0, KEY_WRITE,
-                      nullptr, &key, nullptr) == ERROR_SUCCESS) {
+  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, fileio::Widen(extension).c_str(), 0, nullptr, 0,
+                      KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
     RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("txtfile"), 8);
     RegCloseKey(key);
   }
@@ -41,12 +42,13 @@ NotepadFind FindNotepad() {
 
 std::vector<std::string> CopiesIn(const std::string& folder) {
   std::vector<std::string> out;
-  WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA((folder + "*").c_str(), &fd);
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW(fileio::Widen(folder + "*").c_str(), &fd);
   if (h == INVALID_HANDLE_VALUE) return out;
   do {
-    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) out.push_back(folder + fd.cFileName);
-  } while (FindNextFileA(h, &fd));
+    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      out.push_back(folder + fileio::Narrow(fd.cFileName));
+  } while (FindNextFileW(h, &fd));
   FindClose(h);
   return out;
 }
@@ -95,6 +97,28 @@ TEST_F(TransfersOutTest, DoubleClickOpensAReadOnlyCopyInNotepadThatGoesWhenNotep
   PostMessageA(np.hwnd, WM_CLOSE, 0, 0);
   ASSERT_TRUE(WaitFor([&] { return m_view->GetWatcherCount() == 0; }, 30000));
   EXPECT_TRUE(CopiesIn(folder).empty());
+  KillNotepads();
+}
+
+// An entry whose name (extension too) is in no ANSI code page: the copy's
+// path carries that extension exactly to the program started on it.
+TEST_F(TransfersOutTest, AFileNamedInAnyScriptOpensWithTheProgramOfItsExtension) {
+  const std::string ext = u8".テキスト", name = u8"Ωmega 日本😀" + ext;
+  AssociateTxtWithNotepad(ext);
+  KillNotepads();
+  Build({{name, "any script\r\n", Utc(2021, 2, 3, 4, 5)}});
+  Open(1);
+  SelectOnly({name.c_str()});
+  Notify(NM_DBLCLK);
+  std::vector<std::string> copies = CopiesIn(m_view->GetOpenedCopiesFolder());
+  ASSERT_EQ(1u, copies.size());
+  EXPECT_EQ(ext, copies[0].substr(copies[0].size() - ext.size()));
+  EXPECT_EQ(1, m_view->GetWatcherCount());  // the program did start on it
+  NotepadFind np;
+  ASSERT_TRUE(WaitFor([&] { return (np = FindNotepad()).hwnd != nullptr; }, 20000));
+  PostMessageA(np.hwnd, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return m_view->GetWatcherCount() == 0; }, 30000));
+  EXPECT_TRUE(CopiesIn(m_view->GetOpenedCopiesFolder()).empty());
   KillNotepads();
 }
 

@@ -134,6 +134,70 @@ TEST_F(TransfersOutTest, AFolderTreeComesOutWithNamesRelativeToTheCurrentFolder)
             names);
 }
 
+// Names in several scripts come out exactly in the wide descriptor and in
+// the ANSI code page in the narrow one, with their bytes; a Cut taken by
+// the target takes exactly those entries out of the vault.
+TEST_F(TransfersOutTest, NamesInAnyScriptComeOutExactlyByCopyAndCut) {
+  const std::string folder = u8"Données", cjk = u8"日本語.txt", greek = u8"Ωmega.txt",
+                    astral = u8"emoji😀.txt", accents = u8"naïve café.txt",
+                    cyrillic = u8"Кириллица.txt";
+  Build({{folder + "/", "", {}},
+         {folder + "/" + cjk, Data(300, 1), Utc(2020, 1, 1, 0, 0)},
+         {greek, Data(20, 2), Utc(2020, 1, 1, 0, 0)},
+         {astral, Data(30, 3), Utc(2020, 1, 1, 0, 0)},
+         {accents, Data(40, 4), Utc(2020, 1, 1, 0, 0)},
+         {cyrillic, Data(50, 5), Utc(2020, 1, 1, 0, 0)}});
+  Open(5);
+  SelectOnly({folder.c_str(), greek.c_str(), astral.c_str(), accents.c_str()});
+  Command(ID_EDIT_COPY);
+  CComRef<IDataObject> data = Clipboard();
+  ASSERT_TRUE(data);
+  std::vector<Described> wide = ReadDescriptors(data.Get(), true);
+  std::vector<Described> narrow = ReadDescriptors(data.Get(), false);
+  std::vector<std::string> names = NamesOf(wide);
+  std::vector<std::string> sortedNames = names;
+  std::sort(sortedNames.begin(), sortedNames.end());
+  EXPECT_EQ((std::vector<std::string>{folder, folder + "\\" + cjk, astral, accents, greek}),
+            sortedNames);
+  ASSERT_EQ(names.size(), narrow.size());
+  const std::map<std::string, std::string> bytes = {
+      {folder + "\\" + cjk, Data(300, 1)}, {greek, Data(20, 2)}, {astral, Data(30, 3)},
+      {accents, Data(40, 4)}};
+  for (size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(AnsiFromUtf8(names[i]), narrow[i].name) << i;
+    if (names[i] != folder) EXPECT_EQ(bytes.at(names[i]), ReadContents(data.Get(), static_cast<LONG>(i)));
+    if (names[i] != astral) continue;
+    // The stream's own name is exact too.
+    FORMATETC f{static_cast<CLIPFORMAT>(CVaultDataObject::FormatContents()), nullptr,
+                DVASPECT_CONTENT, static_cast<LONG>(i), TYMED_ISTREAM};
+    STGMEDIUM m{};
+    ASSERT_EQ(S_OK, data->GetData(&f, &m));
+    STATSTG st{};
+    ASSERT_EQ(S_OK, m.pstm->Stat(&st, STATFLAG_DEFAULT));
+    EXPECT_EQ(astral, fileio::Narrow(st.pwcsName));
+    CoTaskMemFree(st.pwcsName);
+    ReleaseStgMedium(&m);
+  }
+  data.Reset();
+
+  SelectOnly({cyrillic.c_str(), astral.c_str()});
+  Command(ID_EDIT_CUT);
+  data = Clipboard();
+  ASSERT_TRUE(data);
+  names = NamesOf(ReadDescriptors(data.Get(), true));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ((std::vector<std::string>{astral, cyrillic}), names);
+  for (LONG i = 0; i < 2; ++i) ReadContents(data.Get(), i);
+  data.Reset();
+  CVaultDataObject* own = m_view->GetClipboardObject();
+  ASSERT_NE(nullptr, own);
+  EXPECT_EQ(S_OK, DeliverEffect(own, DROPEFFECT_MOVE));
+  std::vector<std::string> stored = StoredNames(kVault);
+  std::sort(stored.begin(), stored.end());
+  EXPECT_EQ((std::vector<std::string>{folder + "/", folder + "/" + cjk, accents, greek}), stored);
+  EXPECT_EQ(Data(20, 2), StoredData(greek));
+}
+
 TEST_F(TransfersOutTest, CutOfAFolderThenAPerformedMoveTakesItOutOfTheVault) {
   MakeStandardVault();
   Open(4);
