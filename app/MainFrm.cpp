@@ -28,7 +28,7 @@ const char* CMainFrame::GetFrameClassName() const { return CRovErarodApp::kFrame
 
 bool CMainFrame::OnCreateClient() {
   m_pListView = new CRovErarodView(m_pDoc);  // deletes itself with its window
-  if (!m_pListView->CreateView(m_hWnd)) {
+  if (!m_pListView->CreateView(m_hWnd, this)) {
     delete m_pListView;
     m_pListView = nullptr;
     return false;
@@ -40,8 +40,10 @@ bool CMainFrame::OnCreateClient() {
 int CMainFrame::OnCreate(CREATESTRUCTA* cs) {
   if (CFrameWnd::OnCreate(cs) == -1) return -1;
 
+  // The dock bar places the toolbar: it neither places nor sizes itself.
   if (!m_wndToolBar.Create(m_hWnd,
-                           WS_CHILD | WS_VISIBLE | CCS_TOP | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS,
+                           WS_CHILD | WS_VISIBLE | CCS_NOPARENTALIGN | CCS_NORESIZE |
+                               CCS_NODIVIDER | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS,
                            kToolBarId) ||
       !m_wndToolBar.LoadToolBar(IDR_TOOLBAR))
     return -1;
@@ -54,6 +56,11 @@ int CMainFrame::OnCreate(CREATESTRUCTA* cs) {
     return -1;
   m_pStatusBar = &m_wndStatusBar;
   SetMessagePrompt(0);
+
+  // The toolbar docks on any side or floats; it starts at the top.
+  if (!m_dockBar.Create(m_hWnd, m_wndToolBar.m_hWnd, m_nDpi, [this] { RecalcLayout(); }))
+    return -1;
+  m_pDockBar = &m_dockBar;
 
   DetectOsKind();
   bool narrowSystem = m_nOsKind == 3 || m_nOsKind == 4;
@@ -145,6 +152,14 @@ void CMainFrame::OnTransferComplete(const std::string& vaultPath, DWORD effect,
                                     const std::set<std::string>& moved) {
   if (m_pListView) m_pListView->OnTransferComplete(vaultPath, effect, cutFolders, moved);
 }
+
+void CMainFrame::SetStatusText(int pane, const std::string& text) {
+  m_wndStatusBar.SetPaneText(pane, text);
+}
+
+std::string& CMainFrame::LoginDisk() { return GetApp().m_strDisk; }
+
+std::string& CMainFrame::LoginPassword() { return GetApp().m_strPassword; }
 
 int CMainFrame::IsDiskPresent() const {
   const std::string& disk = GetApp().m_strDisk;
