@@ -7,6 +7,7 @@
 
 #include "app/RovErarodApp.h"
 #include "browser/RovErarodView.h"
+#include "framework/Dpi.h"
 #include "resources/resource.h"
 
 namespace {
@@ -39,6 +40,7 @@ bool CMainFrame::OnCreateClient() {
 
 int CMainFrame::OnCreate(CREATESTRUCTA* cs) {
   if (CFrameWnd::OnCreate(cs) == -1) return -1;
+  m_nDpi = HbGetWindowDpi(m_hWnd);  // pixel sizes below are given at 96 DPI
 
   // The dock bar places the toolbar: it neither places nor sizes itself.
   if (!m_wndToolBar.Create(m_hWnd,
@@ -47,7 +49,7 @@ int CMainFrame::OnCreate(CREATESTRUCTA* cs) {
                            kToolBarId) ||
       !m_wndToolBar.LoadToolBar(IDR_TOOLBAR))
     return -1;
-  m_wndToolBar.SetImageStrips(IDB_TOOLBAR, IDB_TOOLBAR_HOT);
+  m_wndToolBar.SetImageStrips(IDB_TOOLBAR, IDB_TOOLBAR_HOT, m_nDpi);
   m_pToolBar = &m_wndToolBar;
 
   if (!m_wndStatusBar.Create(m_hWnd, WS_CHILD | WS_VISIBLE | CCS_BOTTOM | SBARS_SIZEGRIP,
@@ -63,9 +65,7 @@ int CMainFrame::OnCreate(CREATESTRUCTA* cs) {
   m_pDockBar = &m_dockBar;
 
   DetectOsKind();
-  bool narrowSystem = m_nOsKind == 3 || m_nOsKind == 4;
-  m_wndStatusBar.SetPaneInfo(1, ID_INDICATOR_FREE, !narrowSystem, narrowSystem ? 300 : 0);
-  m_wndStatusBar.SetPaneInfo(2, ID_INDICATOR_TIME, false, 150);
+  SetPaneWidths();
 
   char own[MAX_PATH] = {0};
   ::GetModuleFileNameA(nullptr, own, MAX_PATH);
@@ -73,6 +73,48 @@ int CMainFrame::OnCreate(CREATESTRUCTA* cs) {
 
   ::SetWindowPos(m_hWnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   return 0;
+}
+
+void CMainFrame::SetPaneWidths() {
+  bool narrowSystem = m_nOsKind == 3 || m_nOsKind == 4;
+  m_wndStatusBar.SetPaneInfo(1, ID_INDICATOR_FREE, !narrowSystem,
+                             narrowSystem ? HbScale(300, m_nDpi) : 0);
+  m_wndStatusBar.SetPaneInfo(2, ID_INDICATOR_TIME, false, HbScale(150, m_nDpi));
+}
+
+void CMainFrame::OnDpiChanged(UINT dpi, const RECT* suggested) {
+  const UINT old = m_nDpi;
+  if (dpi == 0 || dpi == old) return;
+  m_nDpi = dpi;
+  m_wndToolBar.SetImageStrips(IDB_TOOLBAR, IDB_TOOLBAR_HOT, dpi);
+  SetPaneWidths();
+  m_dockBar.SetDpi(dpi);
+  if (m_pListView && m_pListView->m_hWnd) {
+    // The dialog font at the new resolution; the list lets go of the old
+    // one before it is deleted.
+    CRovErarodApp& app = GetApp();
+    LOGFONTA lf{};
+    if (app.m_fontDialog.IsValid() && ::GetObjectA(app.m_fontDialog, sizeof(lf), &lf)) {
+      lf.lfHeight = -HbScale(12, dpi);
+      CFont font(::CreateFontIndirectA(&lf));
+      if (font.IsValid()) {
+        m_pListView->SetFont(font);
+        app.m_fontDialog = std::move(font);
+      }
+    }
+    for (int column = 0; column < m_pListView->GetColumnCount(); ++column) {
+      int width = static_cast<int>(m_pListView->SendMessage(LVM_GETCOLUMNWIDTH, column));
+      m_pListView->SendMessage(LVM_SETCOLUMNWIDTH, column,
+                               MAKELPARAM(::MulDiv(width, static_cast<int>(dpi),
+                                                   static_cast<int>(old)), 0));
+    }
+  }
+  if (suggested)
+    ::SetWindowPos(m_hWnd, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+  RecalcLayout();
+  ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void CMainFrame::InitialUpdate() {
@@ -193,6 +235,10 @@ void CMainFrame::OnDiskRemoved() {
 }
 
 LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_DPICHANGED) {  // per-monitor: the window moved to another monitor
+    OnDpiChanged(HIWORD(wp), reinterpret_cast<const RECT*>(lp));
+    return 0;
+  }
   if (msg == WM_DEVICECHANGE) {
     if (wp == DBT_DEVICEREMOVECOMPLETE) OnDiskRemoved();
     return TRUE;

@@ -36,6 +36,11 @@ public:
   // Classification of a version record.
   static int ClassifyOs(const OSVERSIONINFOA& info);
   int GetOsKind() const { return m_nOsKind; }
+  // The resolution the frame's pixel sizes are scaled to, and its change
+  // (WM_DPICHANGED: toolbar images and buttons, status panes, the dock
+  // bar, the list's font and columns, the window to the suggested place).
+  UINT GetDpi() const { return m_nDpi; }
+  void OnDpiChanged(UINT dpi, const RECT* suggested);
 
   CRovErarodView* GetView() const { return m_pListView; }
 
@@ -86,4 +91,6 @@ private:
   // The logged-in disk was removed: log out (or, logged out, offer the
   // login), unless a modal dialog or message box is open.
   void OnDiskRemoved();
+  // Status panes 1 and 2 at the frame's DPI.
+  void SetPaneWidths();
 };

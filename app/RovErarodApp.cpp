@@ -6,6 +6,7 @@
 #include "app/RovErarodDoc.h"
 #include "device/DeviceLibrary.h"
 #include "device/DiskLoginDlg.h"
+#include "framework/Dpi.h"
 #include "framework/MessageBox.h"
 #include "resources/resource.h"
 
@@ -75,7 +76,7 @@ BOOL CRovErarodApp::InitInstance() {
   ncm.cbSize = 340;  // the size without iPaddedBorderWidth: accepted by every system
   if (::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, ncm.cbSize, &ncm, 0)) {
     LOGFONTA lf = ncm.lfMenuFont;
-    lf.lfHeight = -12;
+    lf.lfHeight = -HbScale(12, HbGetSystemDpi());  // 12 pixels at 96 DPI
     m_fontDialog.Reset(::CreateFontIndirectA(&lf));
   }
   // 2.

@@ -15,6 +15,7 @@
 #include "browser/ViewMessages.h"
 #include "device/DiskLoginDlg.h"
 #include "document/VaultRecovery.h"
+#include "framework/Dpi.h"
 #include "framework/MessageBox.h"
 #include "framework/WinApp.h"
 #include "resources/resource.h"
@@ -158,7 +159,9 @@ void CRovErarodView::SetUpList() {
         {IDS_COL_DATE, 130, LVCFMT_LEFT},
     };
     int col = 0;
-    for (const auto& c : columns) InsertColumn(col++, LoadResString(c.title), c.fmt, c.width);
+    const UINT dpi = HbGetWindowDpi(m_hWnd);
+    for (const auto& c : columns)
+      InsertColumn(col++, LoadResString(c.title), c.fmt, HbScale(c.width, dpi));
     // 130 pixels cut the date off with wider fonts and day-half words: the
     // Date column is at least as wide as the widest date text.
     SYSTEMTIME widest{};
@@ -167,7 +170,8 @@ void CRovErarodView::SetUpList() {
     std::string sample = FormatClock(widest);
     int textWidth = static_cast<int>(
         SendMessage(LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(sample.c_str())));
-    if (textWidth + 16 > 130) SendMessage(LVM_SETCOLUMNWIDTH, 4, MAKELPARAM(textWidth + 16, 0));
+    const int dateWidth = textWidth + HbScale(16, dpi);
+    if (dateWidth > HbScale(130, dpi)) SendMessage(LVM_SETCOLUMNWIDTH, 4, MAKELPARAM(dateWidth, 0));
   }
 
   HBITMAP arrows = static_cast<HBITMAP>(::LoadImageA(::GetModuleHandleA(nullptr),
