@@ -140,11 +140,13 @@ void CRovErarodView::SetUpList() {
   if (HFONT font = HbGetApp() ? HbGetApp()->GetDialogFont() : nullptr) SetFont(font);
   ModifyStyle(LVS_TYPEMASK, LVS_REPORT | LVS_SHOWSELALWAYS);
 
-  m_imagesSmall.Reset(::ImageList_Create(16, 16, ILC_COLORDDB, 1, 1));
+  const UINT dpi = HbGetWindowDpi(m_hWnd);
+  const int icon = HbScale(16, dpi);
+  m_imagesSmall.Reset(::ImageList_Create(icon, icon, ILC_COLORDDB, 1, 1));
   if (m_imagesSmall.IsValid()) {
     HICON folder = static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr),
-                                                   MAKEINTRESOURCEA(IDI_FOLDER), IMAGE_ICON, 16,
-                                                   16, LR_DEFAULTCOLOR));
+                                                   MAKEINTRESOURCEA(IDI_FOLDER), IMAGE_ICON, icon,
+                                                   icon, LR_DEFAULTCOLOR));
     if (folder) {
       ::ImageList_AddIcon(m_imagesSmall, folder);
       ::DestroyIcon(folder);
@@ -159,7 +161,6 @@ void CRovErarodView::SetUpList() {
         {IDS_COL_DATE, 130, LVCFMT_LEFT},
     };
     int col = 0;
-    const UINT dpi = HbGetWindowDpi(m_hWnd);
     for (const auto& c : columns)
       InsertColumn(col++, LoadResString(c.title), c.fmt, HbScale(c.width, dpi));
     // 130 pixels cut the date off with wider fonts and day-half words: the
