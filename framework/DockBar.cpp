@@ -81,6 +81,9 @@ bool CDockBar::Create(HWND frame, HWND toolbar, UINT dpi, std::function<void()> 
   ::SetParent(toolbar, m_hDock);
   ::SetWindowSubclass(toolbar, &CDockBar::ToolBarProc, kSubclassId,
                       reinterpret_cast<DWORD_PTR>(this));
+  // The floating window never becomes active: its tips must show all the same.
+  if (HWND tips = reinterpret_cast<HWND>(::SendMessageW(toolbar, TB_GETTOOLTIPS, 0, 0)))
+    ::SetWindowLongW(tips, GWL_STYLE, ::GetWindowLongW(tips, GWL_STYLE) | TTS_ALWAYSTIP);
   SetVertical(false);
   return true;
 }

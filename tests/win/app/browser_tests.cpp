@@ -422,6 +422,9 @@ TEST_F(BrowserTest, TheToolbarDocksOnEachSideAndFloatsUnderTheMouse) {
   mouseTo(POINT{up.left + 2, up.top + 2});
   mouseTo(POINT{(up.left + up.right) / 2, (up.top + up.bottom) / 2});
   EXPECT_TRUE(WaitFor([&] { return m_frame->GetStatusBar().GetPaneText(0) == "Up Folder"; }, 10000));
+  // ... and its tip, though the floating window is never the active one.
+  HWND tips = reinterpret_cast<HWND>(SendMessageA(tb, TB_GETTOOLTIPS, 0, 0));
+  EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(tips) != FALSE; }, 10000));
   clicks(1);
   EXPECT_TRUE(WaitFor([&] { return m_view->GetModel().CurrentFolder().empty(); }, 10000));
   EXPECT_TRUE(WaitFor([&] { return Shown() == "000010"; }, 10000));  // the window shrinks with it
