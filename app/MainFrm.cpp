@@ -7,6 +7,7 @@
 
 #include "app/RovErarodApp.h"
 #include "browser/RovErarodView.h"
+#include "framework/Dpi.h"
 #include "resources/resource.h"
 
 namespace {
@@ -28,7 +29,7 @@ const char* CMainFrame::GetFrameClassName() const { return CRovErarodApp::kFrame
 
 bool CMainFrame::OnCreateClient() {
   m_pListView = new CRovErarodView(m_pDoc);  // deletes itself with its window
-  if (!m_pListView->CreateView(m_hWnd)) {
+  if (!m_pListView->CreateView(m_hWnd, this)) {
     delete m_pListView;
     m_pListView = nullptr;
     return false;
@@ -39,13 +40,16 @@ bool CMainFrame::OnCreateClient() {
 
 int CMainFrame::OnCreate(CREATESTRUCTW* cs) {
   if (CFrameWnd::OnCreate(cs) == -1) return -1;
+  m_nDpi = HbGetWindowDpi(m_hWnd);  // pixel sizes below are given at 96 DPI
 
+  // The dock bar places the toolbar: it neither places nor sizes itself.
   if (!m_wndToolBar.Create(m_hWnd,
-                           WS_CHILD | WS_VISIBLE | CCS_TOP | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS,
+                           WS_CHILD | WS_VISIBLE | CCS_NOPARENTALIGN | CCS_NORESIZE |
+                               CCS_NODIVIDER | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS,
                            kToolBarId) ||
       !m_wndToolBar.LoadToolBar(IDR_TOOLBAR))
     return -1;
-  m_wndToolBar.SetImageStrips(IDB_TOOLBAR, IDB_TOOLBAR_HOT);
+  m_wndToolBar.SetImageStrips(IDB_TOOLBAR, IDB_TOOLBAR_HOT, m_nDpi);
   m_pToolBar = &m_wndToolBar;
 
   if (!m_wndStatusBar.Create(m_hWnd, WS_CHILD | WS_VISIBLE | CCS_BOTTOM | SBARS_SIZEGRIP,
@@ -55,10 +59,13 @@ int CMainFrame::OnCreate(CREATESTRUCTW* cs) {
   m_pStatusBar = &m_wndStatusBar;
   SetMessagePrompt(0);
 
+  // The toolbar docks on any side or floats; it starts at the top.
+  if (!m_dockBar.Create(m_hWnd, m_wndToolBar.m_hWnd, m_nDpi, [this] { RecalcLayout(); }))
+    return -1;
+  m_pDockBar = &m_dockBar;
+
   DetectOsKind();
-  bool narrowSystem = m_nOsKind == 3 || m_nOsKind == 4;
-  m_wndStatusBar.SetPaneInfo(1, ID_INDICATOR_FREE, !narrowSystem, narrowSystem ? 300 : 0);
-  m_wndStatusBar.SetPaneInfo(2, ID_INDICATOR_TIME, false, 150);
+  SetPaneWidths();
 
   wchar_t own[MAX_PATH] = {0};
   ::GetModuleFileNameW(nullptr, own, MAX_PATH);
@@ -148,6 +155,14 @@ void CMainFrame::OnTransferComplete(const std::string& vaultPath, DWORD effect,
   if (m_pListView) m_pListView->OnTransferComplete(vaultPath, effect, cutFolders, moved);
 }
 
+void CMainFrame::SetStatusText(int pane, const std::string& text) {
+  m_wndStatusBar.SetPaneText(pane, text);
+}
+
+std::string& CMainFrame::LoginDisk() { return GetApp().m_strDisk; }
+
+std::string& CMainFrame::LoginPassword() { return GetApp().m_strPassword; }
+
 int CMainFrame::IsDiskPresent() const {
   const std::string& disk = GetApp().m_strDisk;
   DWORD mask = ::GetLogicalDrives();
@@ -178,6 +193,10 @@ void CMainFrame::OnDiskRemoved() {
 }
 
 LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_DPICHANGED) {  // per-monitor: the window moved to another monitor
+    OnDpiChanged(HIWORD(wp), reinterpret_cast<const RECT*>(lp));
+    return 0;
+  }
   if (msg == WM_DEVICECHANGE) {
     if (wp == DBT_DEVICEREMOVECOMPLETE) OnDiskRemoved();
     return TRUE;

@@ -9,13 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "browser/ViewHost.h"
 #include "framework/Controls.h"
+#include "framework/DockBar.h"
 #include "framework/FrameWnd.h"
 
 class CRovErarodDoc;
 class CRovErarodView;
 
-class CMainFrame : public CFrameWnd {
+class CMainFrame : public CFrameWnd, public CViewHost, public CTransferRoute {
 public:
   explicit CMainFrame(CRovErarodDoc* doc);
   ~CMainFrame() override;
@@ -34,6 +36,11 @@ public:
   // Classification of a version record.
   static int ClassifyOs(const OSVERSIONINFOA& info);
   int GetOsKind() const { return m_nOsKind; }
+  // The resolution the frame's pixel sizes are scaled to, and its change
+  // (WM_DPICHANGED: toolbar images and buttons, status panes, the dock
+  // bar, the list's font and columns, the window to the suggested place).
+  UINT GetDpi() const { return m_nDpi; }
+  void OnDpiChanged(UINT dpi, const RECT* suggested);
 
   CRovErarodView* GetView() const { return m_pListView; }
 
@@ -41,11 +48,17 @@ public:
   // view unchanged (browser/TransfersOut.cpp says what it does with them).
   HRESULT ExtractToStream(const std::string& vaultPath, const std::string& path, IStream* target,
                           IStream** created, bool* complete,
-                          std::function<void()> onComplete = nullptr);
+                          std::function<void()> onComplete = nullptr) override;
   void OnTransferComplete(const std::string& vaultPath, DWORD effect,
                           const std::vector<std::string>& cutFolders,
-                          const std::set<std::string>& moved);
+                          const std::set<std::string>& moved) override;
+  // The view's host: status panes, toolbar, login state.
+  void SetStatusText(int pane, const std::string& text) override;
+  void RefreshToolbar() override { RefreshToolBar(); }
+  std::string& LoginDisk() override;
+  std::string& LoginPassword() override;
   CToolBar& GetToolBar() { return m_wndToolBar; }
+  CDockBar& GetDockBar() { return m_dockBar; }
   CStatusBar& GetStatusBar() { return m_wndStatusBar; }
 
   static const UINT kToolBarId = 0xE800;
@@ -69,6 +82,8 @@ private:
   CRovErarodView* m_pListView = nullptr;
   CToolBar m_wndToolBar;
   CStatusBar m_wndStatusBar;
+  CDockBar m_dockBar;
+  UINT m_nDpi = 96;
   int m_nOsKind = 0;
   bool m_bRemovalPending = false;
   bool m_bInRemoval = false;  // the logout or login a removal started is running
@@ -76,4 +91,6 @@ private:
   // The logged-in disk was removed: log out (or, logged out, offer the
   // login), unless a modal dialog or message box is open.
   void OnDiskRemoved();
+  // Status panes 1 and 2 at the frame's DPI.
+  void SetPaneWidths();
 };

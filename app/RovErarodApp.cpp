@@ -6,6 +6,7 @@
 #include "app/RovErarodDoc.h"
 #include "device/DeviceLibrary.h"
 #include "device/DiskLoginDlg.h"
+#include "framework/Dpi.h"
 #include "framework/MessageBox.h"
 #include "resources/resource.h"
 #include "vault/fileio/WideText.h"
@@ -89,7 +90,7 @@ BOOL CRovErarodApp::InitInstance() {
   ncm.cbSize = 500;  // the size without iPaddedBorderWidth: accepted by every system
   if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, ncm.cbSize, &ncm, 0)) {
     LOGFONTW lf = ncm.lfMenuFont;
-    lf.lfHeight = -12;
+    lf.lfHeight = -HbScale(12, HbGetSystemDpi());  // 12 pixels at 96 DPI
     m_fontDialog.Reset(::CreateFontIndirectW(&lf));
   }
   // 2.

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "framework/Dpi.h"
+
 CEllipsisStatic::CEllipsisStatic(UINT drawFormat)
     : m_clrText(::GetSysColor(COLOR_WINDOWTEXT)),
       m_clrBack(::GetSysColor(COLOR_BTNFACE)),
@@ -12,7 +14,7 @@ CEllipsisStatic::CEllipsisStatic(UINT drawFormat)
   metrics.cbSize = sizeof(metrics);
   if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
     LOGFONTW lf = metrics.lfMenuFont;
-    lf.lfHeight = -12;  // 12-pixel characters
+    lf.lfHeight = -HbScale(12, HbGetSystemDpi());  // 12-pixel characters at 96 DPI
     // Names come in any script: let font linking find the glyphs.
     lf.lfCharSet = DEFAULT_CHARSET;
     m_font.Reset(::CreateFontIndirectW(&lf));

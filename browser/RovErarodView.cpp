@@ -11,12 +11,11 @@
 #include <cstdio>
 #include <ctime>
 
-#include "app/MainFrm.h"
-#include "app/RovErarodApp.h"
 #include "browser/ProgressDlg.h"
 #include "browser/ViewMessages.h"
 #include "device/DiskLoginDlg.h"
 #include "document/VaultRecovery.h"
+#include "framework/Dpi.h"
 #include "framework/MessageBox.h"
 #include "framework/WinApp.h"
 #include "resources/resource.h"
@@ -25,8 +24,6 @@
 namespace {
 
 const char kVaultFile[] = "\\diviz\\vfnest.vfo";
-
-CRovErarodApp* App() { return static_cast<CRovErarodApp*>(HbGetApp()); }
 
 // The last component of a stored or shown path (trailing separator dropped).
 // Names are UTF-8, where no byte of a multi-byte character is a '\\'.
@@ -87,7 +84,8 @@ CRovErarodView::CRovErarodView(CRovErarodDoc* doc) : m_pDoc(doc) {
 
 CRovErarodView::~CRovErarodView() { ShutDownTransfersOut(); }  // watchers, copies, clipboard
 
-bool CRovErarodView::CreateView(HWND frame) {
+bool CRovErarodView::CreateView(HWND frame, CViewHost* host) {
+  m_pHost = host;
   RECT rc{0, 0, 0, 0};
   // The view destroys its own image lists; the control must not (shared).
   return Create(WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_OWNERDATA |
@@ -105,7 +103,6 @@ void CRovErarodView::OnInitialUpdate() {
     m_bWin2000 = v.dwPlatformId == VER_PLATFORM_WIN32_NT && v.dwMajorVersion == 5 &&
                  v.dwMinorVersion == 0;
 #pragma GCC diagnostic pop
-  m_pFrame = static_cast<CMainFrame*>(CWnd::FromHandle(::GetParent(m_hWnd)));
   m_hDevice = m_device.UDLL_CreateCUSBDevice();
 
   m_texts.bytes = LoadResString(IDS_BYTES);
@@ -116,7 +113,7 @@ void CRovErarodView::OnInitialUpdate() {
   SetVaultHooks();
   SetVaultMessagePump(&HbPumpMessages);
 
-  const std::string& disk = App()->m_strDisk;
+  const std::string& disk = m_pHost->LoginDisk();
   if (disk.empty()) {
     m_model.SetVaultPath(std::string());
     m_bLoggedIn = false;
@@ -145,11 +142,13 @@ void CRovErarodView::SetUpList() {
   if (HFONT font = HbGetApp() ? HbGetApp()->GetDialogFont() : nullptr) SetFont(font);
   ModifyStyle(LVS_TYPEMASK, LVS_REPORT | LVS_SHOWSELALWAYS);
 
-  m_imagesSmall.Reset(::ImageList_Create(16, 16, ILC_COLORDDB, 1, 1));
+  const UINT dpi = HbGetWindowDpi(m_hWnd);
+  const int icon = HbScale(16, dpi);
+  m_imagesSmall.Reset(::ImageList_Create(icon, icon, ILC_COLORDDB, 1, 1));
   if (m_imagesSmall.IsValid()) {
     HICON folder = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr),
-                                                   MAKEINTRESOURCEW(IDI_FOLDER), IMAGE_ICON, 16,
-                                                   16, LR_DEFAULTCOLOR));
+                                                   MAKEINTRESOURCEW(IDI_FOLDER), IMAGE_ICON, icon,
+                                                   icon, LR_DEFAULTCOLOR));
     if (folder) {
       ::ImageList_AddIcon(m_imagesSmall, folder);
       ::DestroyIcon(folder);
@@ -164,7 +163,8 @@ void CRovErarodView::SetUpList() {
         {IDS_COL_DATE, 130, LVCFMT_LEFT},
     };
     int col = 0;
-    for (const auto& c : columns) InsertColumn(col++, LoadResString(c.title), c.fmt, c.width);
+    for (const auto& c : columns)
+      InsertColumn(col++, LoadResString(c.title), c.fmt, HbScale(c.width, dpi));
     // 130 pixels cut the date off with wider fonts and day-half words: the
     // Date column is at least as wide as the widest date text.
     SYSTEMTIME widest{};
@@ -173,7 +173,8 @@ void CRovErarodView::SetUpList() {
     std::wstring sample = fileio::Widen(FormatClock(widest));
     int textWidth = static_cast<int>(
         SendMessage(LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(sample.c_str())));
-    if (textWidth + 16 > 130) SendMessage(LVM_SETCOLUMNWIDTH, 4, MAKELPARAM(textWidth + 16, 0));
+    const int dateWidth = textWidth + HbScale(16, dpi);
+    if (dateWidth > HbScale(130, dpi)) SendMessage(LVM_SETCOLUMNWIDTH, 4, MAKELPARAM(dateWidth, 0));
   }
 
   HBITMAP arrows = static_cast<HBITMAP>(::LoadImageW(::GetModuleHandleW(nullptr),
@@ -235,7 +236,7 @@ void CRovErarodView::ShowClock() {
 }
 
 void CRovErarodView::SetStatusPane(int pane, const std::string& text) {
-  if (m_pFrame) m_pFrame->GetStatusBar().SetPaneText(pane, text);
+  m_pHost->SetStatusText(pane, text);
 }
 
 // --- Login and logout.
@@ -251,15 +252,15 @@ void CRovErarodView::OnLoginCommand() {
     Logout();
     return;
   }
-  CDiskLoginDlg dlg(m_pFrame ? m_pFrame->m_hWnd : ::GetParent(m_hWnd));
+  CDiskLoginDlg dlg(FrameWindow());
   if (dlg.DoModal() != IDOK) return;
   LoginTo(dlg.GetDisk(), dlg.GetPassword());
 }
 
 void CRovErarodView::LoginTo(const std::string& disk, const std::string& password) {
   HCURSOR old = ::SetCursor(::LoadCursorW(nullptr, MAKEINTRESOURCEW(32514) /* IDC_WAIT */));
-  App()->m_strDisk = disk;
-  App()->m_strPassword = password;
+  m_pHost->LoginDisk() = disk;
+  m_pHost->LoginPassword() = password;
   BindVaultPath(disk);
   m_bLoggedIn = true;
   AcceptDrops(true);
@@ -274,7 +275,7 @@ void CRovErarodView::LoginTo(const std::string& disk, const std::string& passwor
 
 void CRovErarodView::Logout() {
   m_model.SetVaultPath(std::string());
-  App()->m_strPassword.clear();
+  m_pHost->LoginPassword().clear();
   m_bLoggedIn = false;
   AcceptDrops(false);
   UpdateToolbar();
@@ -582,26 +583,19 @@ int CRovErarodView::CollectSelection() {
   return count;
 }
 
-void CRovErarodView::UpdateToolbar() {
-  if (!m_pFrame || !m_pFrame->GetToolBar().m_hWnd) return;
-  CToolBar& tb = m_pFrame->GetToolBar();
+void CRovErarodView::UpdateToolbar() { m_pHost->RefreshToolbar(); }
+
+bool CRovErarodView::GetToolbarButtonShown(UINT id, bool* shown) const {
   bool selected = m_bLoggedIn && m_hWnd && GetSelectedCount() > 0;
-  struct { UINT id; bool show; } states[] = {
-      {ID_UP_FOLDER, m_bLoggedIn && !m_model.AtRoot()},
-      {ID_EDIT_COPY, selected},
-      {ID_EDIT_CUT, selected},
-      {ID_DELETE_FILE, selected},
-      {ID_NEW_FOLDER, m_bLoggedIn && !selected},
-      {ID_EDIT_PASTE, m_bLoggedIn && !selected && CanPaste()},
-  };
-  bool changed = false;
-  for (const auto& s : states) {
-    if (tb.IsButtonHidden(s.id) == s.show) {
-      tb.HideButton(s.id, !s.show);
-      changed = true;
-    }
+  switch (id) {
+    case ID_UP_FOLDER: *shown = m_bLoggedIn && !m_model.AtRoot(); return true;
+    case ID_EDIT_COPY:
+    case ID_EDIT_CUT:
+    case ID_DELETE_FILE: *shown = selected; return true;
+    case ID_NEW_FOLDER: *shown = m_bLoggedIn && !selected; return true;
+    case ID_EDIT_PASTE: *shown = m_bLoggedIn && !selected && CanPaste(); return true;
+    default: return false;
   }
-  if (changed) m_pFrame->RecalcLayout();
 }
 
 HMENU CRovErarodView::PrepareContextMenu(CMenu* menu) const {
@@ -625,7 +619,7 @@ void CRovErarodView::OnContextMenu(POINT screen) {
   HMENU popup = PrepareContextMenu(&menu);
   if (!popup) return;
   if (screen.x == -1 && screen.y == -1) ::GetCursorPos(&screen);
-  HWND owner = m_pFrame ? m_pFrame->m_hWnd : m_hWnd;
+  HWND owner = FrameWindow();
   ::SetForegroundWindow(owner);
   // The frame owns the menu: its items get their state from the command
   // handlers and their commands come back through the frame to this view.
@@ -642,7 +636,7 @@ int CRovErarodView::ShowMessage(const std::string& name, UINT captionId, UINT te
     // The table's text is trusted as a format with one %s; the name is not.
     text = FormatString(text.c_str(), shortName.c_str());
   }
-  HWND owner = m_pFrame ? m_pFrame->m_hWnd : nullptr;
+  HWND owner = FrameWindow();
   return HbMessageBox(owner, text, LoadResString(captionId), style);
 }
 

@@ -19,13 +19,13 @@
 
 #include "device/DeviceLibrary.h"
 #include "browser/TitleTip.h"
+#include "browser/ViewHost.h"
 #include "document/VaultModel.h"
 #include "framework/ComRef.h"
 #include "framework/Controls.h"
 #include "framework/Handles.h"
 
 class CRovErarodDoc;
-class CMainFrame;
 class CProgressDlg;
 class CVaultDataObject;
 struct CWatcherShared;
@@ -35,7 +35,8 @@ public:
   explicit CRovErarodView(CRovErarodDoc* doc);
   ~CRovErarodView() override;
 
-  bool CreateView(HWND frame);
+  // host: the window around the view (its parent frame), which outlives it.
+  bool CreateView(HWND frame, CViewHost* host);
   // Device handle, list set-up, journal recovery, the two timers.
   void OnInitialUpdate();
 
@@ -80,8 +81,12 @@ public:
   // marks the entries; returns the number of selected rows.
   int CollectSelection();
   const std::vector<std::string>& GetSelectionList() const { return m_selection; }
-  // Shows and hides the toolbar buttons for the current state.
+  // Shows and hides the toolbar buttons for the current state: the host
+  // asks back through OnUpdateCmdUI, which tells whether a button shows.
   void UpdateToolbar();
+  // Whether the toolbar button of command id shows now; false for a
+  // command that has no button.
+  bool GetToolbarButtonShown(UINT id, bool* shown) const;
   // Whether something could be pasted: the clipboard has an owner that is
   // not this view, holds no data object of this view's, and offers a shell
   // file list (TransfersIn.cpp).
@@ -296,9 +301,11 @@ private:
   void DetachRowEntries();
   std::string DateCell(FileTime utc) const;
   bool SelectDeviceDrive();
+  // The frame: owner of the view's dialogs and message boxes.
+  HWND FrameWindow() const { return ::GetParent(m_hWnd); }
 
   CRovErarodDoc* m_pDoc;
-  CMainFrame* m_pFrame = nullptr;
+  CViewHost* m_pHost = nullptr;
   CVaultModel m_model;
   ListTexts m_texts;
   SortOrder m_order;

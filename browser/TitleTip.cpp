@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include "framework/Dpi.h"
 #include "framework/WinApp.h"
 
 const char ZTitleTip::kClassName[] = "ZTitleTip";
@@ -73,7 +74,7 @@ void ZTitleTip::Show(const RECT& cell, const std::string& text, int xOffset) {
   RECT tip;
   tip.left = screen.left + xOffset;
   tip.top = screen.top;
-  tip.right = tip.left + size.cx + 3;
+  tip.right = tip.left + size.cx + HbScale(3, HbGetWindowDpi(m_hOwner));
   tip.bottom = screen.bottom;
   if (tip.right <= screen.right - xOffset) return;  // the text fits the cell
 
@@ -98,7 +99,8 @@ void ZTitleTip::Paint(HDC dc) {
   HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(m_hOwner, WM_GETFONT, 0, 0)));
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, ::GetSysColor(COLOR_INFOTEXT));
-  ::TextOutW(dc, 0, 2, m_wstrText.c_str(), static_cast<int>(m_wstrText.size()));
+  ::TextOutW(dc, 0, HbScale(2, HbGetWindowDpi(m_hOwner)), m_wstrText.c_str(),
+             static_cast<int>(m_wstrText.size()));
   ::SelectObject(dc, old);
 }
 

@@ -6,7 +6,6 @@
 #include <shellapi.h>
 
 #include "browser/ProgressDlg.h"
-#include "app/MainFrm.h"
 #include "browser/ReplaceConfirmDlg.h"
 #include "browser/RovErarodView.h"
 #include "document/AddBatch.h"
@@ -177,7 +176,7 @@ void CRovErarodView::OnPaste() {
 void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool move) {
   if (IsBusy()) return;
   CBusyScope busy(*this);
-  HWND frame = m_pFrame ? m_pFrame->m_hWnd : m_hWnd;
+  HWND frame = FrameWindow();
   ::SetForegroundWindow(frame);
 
   ResetReplaceDecision();

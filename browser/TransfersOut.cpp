@@ -5,7 +5,6 @@
 
 #include <shellapi.h>
 
-#include "app/MainFrm.h"
 #include "browser/VaultDataObject.h"
 #include "browser/VaultStream.h"
 #include "document/TransferOut.h"
@@ -17,7 +16,7 @@ CVaultDataObject* CRovErarodView::BuildDataObject(bool drag, bool cut) {
   std::vector<std::string> cutFolders;
   std::vector<TransferItem> items = CollectTransferItems(m_model, m_selection, &cutFolders);
   if (items.empty()) return nullptr;
-  HWND owner = m_pFrame ? m_pFrame->m_hWnd : ::GetParent(m_hWnd);
+  HWND owner = FrameWindow();
   CVaultDataObject* object = CVaultDataObject::Create(
       owner, drag, cut ? CVaultDataObject::kCut : CVaultDataObject::kCopy);
   object->SetItems(m_model.VaultPath(), std::move(items), std::move(cutFolders));

@@ -6,7 +6,8 @@
 
 #include <cstring>
 
-#include "app/MainFrm.h"
+#include "browser/ViewHost.h"
+#include "framework/Wnd.h"
 #include "framework/ComRef.h"
 
 namespace {
@@ -59,8 +60,10 @@ HGLOBAL DwordGlobal(DWORD value) {
   return h;
 }
 
-CMainFrame* FrameOf(HWND owner) {
-  return owner && ::IsWindow(owner) ? static_cast<CMainFrame*>(CWnd::FromHandle(owner)) : nullptr;
+// The route through the owning window, while that window lives.
+CTransferRoute* RouteOf(HWND owner) {
+  return owner && ::IsWindow(owner) ? dynamic_cast<CTransferRoute*>(CWnd::FromHandle(owner))
+                                    : nullptr;
 }
 
 }  // namespace
@@ -184,7 +187,7 @@ HRESULT CVaultDataObject::RenderContents(const FORMATETC& format, STGMEDIUM* med
   if (format.lindex < 0 || static_cast<size_t>(format.lindex) >= m_items.size())
     return DV_E_LINDEX;
   if (!(format.tymed & TYMED_ISTREAM)) return DV_E_TYMED;
-  CMainFrame* frame = FrameOf(m_owner);
+  CTransferRoute* frame = RouteOf(m_owner);
   if (!frame) return E_UNEXPECTED;
   const std::string path = m_items[static_cast<size_t>(format.lindex)].path;
   // A file counts as moved once the target has had every byte of it.
@@ -313,7 +316,7 @@ STDMETHODIMP CVaultDataObject::SetData(FORMATETC* format, STGMEDIUM* medium, BOO
 }
 
 void CVaultDataObject::OnPerformedEffect(DWORD effect) {
-  CMainFrame* frame = FrameOf(m_owner);
+  CTransferRoute* frame = RouteOf(m_owner);
   if (!frame) return;
   // The object may lose its last outside reference while the view works.
   CComRef<CVaultDataObject> self = CComRef<CVaultDataObject>::Share(this);

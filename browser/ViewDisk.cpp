@@ -2,16 +2,7 @@
 // device library's write protection and flush, free space and recovery.
 #include "browser/RovErarodView.h"
 
-#include "app/MainFrm.h"
-#include "app/RovErarodApp.h"
 #include "document/VaultRecovery.h"
-#include "framework/WinApp.h"
-
-namespace {
-
-CRovErarodApp* App() { return static_cast<CRovErarodApp*>(HbGetApp()); }
-
-}  // namespace
 
 void CRovErarodView::CreateFolderChain(const std::string& path, bool includeLast) {
   std::string p = path;
@@ -25,7 +16,7 @@ void CRovErarodView::CreateFolderChain(const std::string& path, bool includeLast
 
 bool CRovErarodView::SelectDeviceDrive() {
   if (m_hDevice == 0 || m_device.UDLL_DeviceExist(m_hDevice) == 0) return false;
-  return m_device.SelectDiskDrive(m_hDevice, App()->m_strDisk.c_str(), 1) != 0;
+  return m_device.SelectDiskDrive(m_hDevice, m_pHost->LoginDisk().c_str(), 1) != 0;
 }
 
 int CRovErarodView::DeviceWriteProtect(bool query, int value) {
@@ -43,7 +34,7 @@ void CRovErarodView::FlushDevice() {
 }
 
 void CRovErarodView::ShowFreeSpace() {
-  const std::string& disk = App()->m_strDisk;
+  const std::string& disk = m_pHost->LoginDisk();
   if (disk.empty()) return;
   ULARGE_INTEGER freeForCaller{}, total{}, totalFree{};
   std::string root = disk + "\\";

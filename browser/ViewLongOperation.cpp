@@ -4,7 +4,6 @@
 // hooks through which the vault model reaches the window side.
 #include "browser/RovErarodView.h"
 
-#include "app/MainFrm.h"
 #include "browser/ProgressDlg.h"
 #include "browser/ReplaceConfirmDlg.h"
 #include "browser/ViewMessages.h"
@@ -58,6 +57,10 @@ bool CRovErarodView::OnCmdMsg(UINT id) {
 }
 
 bool CRovErarodView::OnUpdateCmdUI(CCmdUI& ui) {
+  // A toolbar button shows by the view's state, busy or not; busy, it is
+  // greyed.
+  bool shown = false;
+  if (GetToolbarButtonShown(ui.m_nID, &shown)) ui.Show(shown);
   if (!IsBusy()) return CListCtrl::OnUpdateCmdUI(ui);
   ui.Enable(false);
   return true;
@@ -127,7 +130,7 @@ void CRovErarodView::ProgressText(const std::string& path, UINT messageId,
 int CRovErarodView::AskReplace(const std::string& vaultPath) {
   if (m_nReplaceDecision == CReplaceConfirmDlg::kReplaceAll) return m_nReplaceDecision;
   if (m_progress && m_progress->m_hWnd) m_progress->ShowWindow(SW_HIDE);
-  HWND frame = m_pFrame ? m_pFrame->m_hWnd : ::GetParent(m_hWnd);
+  HWND frame = FrameWindow();
   ::SetForegroundWindow(frame);
   CReplaceConfirmDlg dlg(frame);
   dlg.SetName(vaultPath);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "browser/RovErarodView.h"
+#include "framework/Dpi.h"
 
 bool CRovErarodView::FindTitleTipCell(POINT pt, TitleTipCell* cell) const {
   if ((GetStyle() & LVS_TYPEMASK) != LVS_REPORT) return false;
@@ -26,11 +27,12 @@ bool CRovErarodView::FindTitleTipCell(POINT pt, TitleTipCell* cell) const {
       cell->row = row;
       cell->column = column;
       cell->rect = RECT{left, bounds.top, std::min<LONG>(left + width, client.right), bounds.bottom};
-      cell->offset = 6;
+      const UINT dpi = HbGetWindowDpi(m_hWnd);
+      cell->offset = HbScale(6, dpi);
       if (column == 0) {
         RECT label{LVIR_LABEL, 0, 0, 0};
         if (SendMessage(LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&label)))
-          cell->offset = label.left - left + 3;
+          cell->offset = label.left - left + HbScale(3, dpi);
       }
       cell->rect.top -= 1;
       return true;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "framework/Dpi.h"
+
 bool CToolBar::Create(HWND parent, DWORD style, UINT id) {
   m_nId = id;
   if (!CreateEx(0, "ToolbarWindow32", "", style, 0, 0, 0, 0, parent,
@@ -65,10 +67,19 @@ HIMAGELIST StripToImageList(UINT bitmapId, SIZE image) {
 
 }  // namespace
 
-bool CToolBar::SetImageStrips(UINT normalBitmap, UINT hotBitmap) {
-  m_imagesNormal.Reset(StripToImageList(normalBitmap, m_sizeImage));
-  m_imagesHot.Reset(StripToImageList(hotBitmap, m_sizeImage));
+bool CToolBar::SetImageStrips(UINT normalBitmap, UINT hotBitmap, UINT dpi) {
+  if (dpi == 96) {
+    m_imagesNormal.Reset(StripToImageList(normalBitmap, m_sizeImage));
+    m_imagesHot.Reset(StripToImageList(hotBitmap, m_sizeImage));
+  } else {
+    m_imagesNormal.Reset(HbLoadScaledStrip(normalBitmap, m_sizeImage, dpi));
+    m_imagesHot.Reset(HbLoadScaledStrip(hotBitmap, m_sizeImage, dpi));
+  }
   if (!m_imagesNormal.IsValid()) return false;
+  const int cx = HbScale(m_sizeImage.cx, dpi), cy = HbScale(m_sizeImage.cy, dpi);
+  SendMessage(TB_SETBITMAPSIZE, 0, MAKELPARAM(cx, cy));
+  SendMessage(TB_SETPADDING, 0, MAKELPARAM(0, 0));
+  SendMessage(TB_SETBUTTONSIZE, 0, MAKELPARAM(cx, cy));
   SendMessage(TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_imagesNormal.Get()));
   if (m_imagesHot.IsValid())
     SendMessage(TB_SETHOTIMAGELIST, 0, reinterpret_cast<LPARAM>(m_imagesHot.Get()));

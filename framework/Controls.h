@@ -93,8 +93,10 @@ public:
   // Loads a toolbar resource (version 1: WORD version, width, height, count,
   // then one command id per button, 0 for a separator) and adds its buttons.
   bool LoadToolBar(UINT resId);
-  // Image strips with the colour of the first pixel as transparent colour.
-  bool SetImageStrips(UINT normalBitmap, UINT hotBitmap);
+  // Image strips with the colour of the first pixel as transparent colour;
+  // at another DPI than 96 the images and buttons are scaled to it (the
+  // buttons as large as their images).
+  bool SetImageStrips(UINT normalBitmap, UINT hotBitmap, UINT dpi = 96);
   int GetButtonCount() const { return static_cast<int>(SendMessage(TB_BUTTONCOUNT)); }
   bool GetButton(int index, TBBUTTON* b) const {
     return SendMessage(TB_GETBUTTON, index, reinterpret_cast<LPARAM>(b)) != 0;

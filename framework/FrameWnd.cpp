@@ -76,6 +76,23 @@ void CFrameWnd::OnIdleUpdate() {
   }
 }
 
+void CFrameWnd::RefreshToolBar() {
+  if (!m_pToolBar || !m_pToolBar->m_hWnd) return;
+  bool changed = false;
+  int n = m_pToolBar->GetButtonCount();
+  for (int i = 0; i < n; ++i) {
+    TBBUTTON b{};
+    if (!m_pToolBar->GetButton(i, &b) || (b.fsStyle & BTNS_SEP)) continue;
+    CCmdUI ui(static_cast<UINT>(b.idCommand));
+    RouteUpdate(ui);
+    if (ui.m_bShowSet && m_pToolBar->IsButtonHidden(ui.m_nID) == ui.m_bShown) {
+      m_pToolBar->HideButton(ui.m_nID, !ui.m_bShown);
+      changed = true;
+    }
+  }
+  if (changed) RecalcLayout();
+}
+
 void CFrameWnd::UpdateMenu(HMENU menu) {
   int n = ::GetMenuItemCount(menu);
   for (int i = 0; i < n; ++i) {
@@ -101,12 +118,8 @@ void CFrameWnd::UpdateMenu(HMENU menu) {
 
 void CFrameWnd::RecalcLayout() {
   RECT rc = GetClientRect();
-  if (m_pToolBar && m_pToolBar->m_hWnd && ::IsWindowVisible(m_pToolBar->m_hWnd)) {
-    m_pToolBar->SendMessage(TB_AUTOSIZE);
-    RECT tb{};
-    ::GetWindowRect(m_pToolBar->m_hWnd, &tb);
-    rc.top += tb.bottom - tb.top;
-  }
+  // The status bar stays at the very bottom, the toolbar takes its side of
+  // the rest, the view what is left.
   if (m_pStatusBar && m_pStatusBar->m_hWnd && ::IsWindowVisible(m_pStatusBar->m_hWnd)) {
     m_pStatusBar->SendMessage(WM_SIZE);
     m_pStatusBar->RecalcParts();
@@ -114,8 +127,16 @@ void CFrameWnd::RecalcLayout() {
     ::GetWindowRect(m_pStatusBar->m_hWnd, &sb);
     rc.bottom -= sb.bottom - sb.top;
   }
+  if (m_pDockBar) {
+    m_pDockBar->Layout(&rc);
+  } else if (m_pToolBar && m_pToolBar->m_hWnd && ::IsWindowVisible(m_pToolBar->m_hWnd)) {
+    m_pToolBar->SendMessage(TB_AUTOSIZE);
+    RECT tb{};
+    ::GetWindowRect(m_pToolBar->m_hWnd, &tb);
+    rc.top += tb.bottom - tb.top;
+  }
   if (m_pView && m_pView->m_hWnd)
-    ::MoveWindow(m_pView->m_hWnd, rc.left, rc.top, rc.right - rc.left,
+    ::MoveWindow(m_pView->m_hWnd, rc.left, rc.top, rc.right > rc.left ? rc.right - rc.left : 0,
                  rc.bottom > rc.top ? rc.bottom - rc.top : 0, TRUE);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "framework/Controls.h"
+#include "framework/DockBar.h"
 #include "framework/Handles.h"
 #include "framework/Wnd.h"
 
@@ -25,6 +26,9 @@ public:
   static bool IsEditControl(HWND hwnd);
   // Brings toolbar buttons and status indicators up to date.
   virtual void OnIdleUpdate();
+  // Shows and hides the toolbar buttons as the command-update route says
+  // (CCmdUI::Show), then lays the frame out again if any changed.
+  void RefreshToolBar();
   // Lays out toolbar, status bar and view in the client area.
   void RecalcLayout();
   // Shows the prompt of a command (the text before "\n" of its string) in
@@ -47,6 +51,7 @@ protected:
 
   CWnd* m_pView = nullptr;
   CToolBar* m_pToolBar = nullptr;
+  CDockBar* m_pDockBar = nullptr;  // when set, it places the toolbar
   CStatusBar* m_pStatusBar = nullptr;
   CMenu m_menu;
   HACCEL m_hAccel = nullptr;  // resource table: freed with the module

@@ -33,11 +33,15 @@ public:
   UINT m_nID;
   void Enable(bool on = true) { m_bEnabled = on; m_bEnableSet = true; }
   void SetText(const std::string& text) { m_strText = text; m_bTextSet = true; }
+  // Toolbar buttons only: shown or hidden (a menu item ignores it).
+  void Show(bool on) { m_bShown = on; m_bShowSet = true; }
 
   bool m_bEnabled = true;
   bool m_bEnableSet = false;
   std::string m_strText;
   bool m_bTextSet = false;
+  bool m_bShown = true;
+  bool m_bShowSet = false;
 };
 
 // Something that handles commands by id.  Handlers are registered in the

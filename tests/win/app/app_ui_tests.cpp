@@ -312,6 +312,46 @@ TEST_F(MainFrameTest, TitleToolbarStatusBarAndColumns) {
   EXPECT_EQ(5, view->GetColumnCount());
   EXPECT_EQ(0, view->GetItemCount());
   EXPECT_TRUE((view->GetStyle() & LVS_TYPEMASK) == LVS_REPORT);
+
+  // Pixel sizes follow the resolution: 36 x 35 buttons and images at 96
+  // DPI, 54 x 53 at 144, and back when the window moves back.
+  ASSERT_EQ(96u, m_frame->GetDpi());  // the test prefix's resolution
+  auto sizes = [&](int* bw, int* bh, int* iw, int* ih) {
+    DWORD b = static_cast<DWORD>(tb.SendMessage(TB_GETBUTTONSIZE));
+    *bw = LOWORD(b);
+    *bh = HIWORD(b);
+    ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(tb.SendMessage(TB_GETIMAGELIST)), iw, ih);
+  };
+  int bw, bh, iw, ih;
+  sizes(&bw, &bh, &iw, &ih);
+  EXPECT_EQ(36, bw);
+  EXPECT_EQ(35, bh);
+  EXPECT_EQ(36, iw);
+  EXPECT_EQ(35, ih);
+  const int name96 = static_cast<int>(view->SendMessage(LVM_GETCOLUMNWIDTH, 0));
+  EXPECT_EQ(200, name96);
+  RECT placed{10, 10, 910, 610};
+  m_frame->SendMessage(WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&placed));
+  sizes(&bw, &bh, &iw, &ih);
+  EXPECT_EQ(54, bw);
+  EXPECT_EQ(53, bh);
+  EXPECT_EQ(54, iw);
+  EXPECT_EQ(53, ih);
+  EXPECT_NE(0, tb.SendMessage(TB_GETHOTIMAGELIST));
+  EXPECT_EQ(225, sb.GetPane(2).width);
+  EXPECT_EQ(300, view->SendMessage(LVM_GETCOLUMNWIDTH, 0));
+  RECT now{};
+  GetWindowRect(m_frame->m_hWnd, &now);
+  EXPECT_TRUE(EqualRect(&placed, &now));
+  RECT dock{};
+  GetWindowRect(m_frame->GetDockBar().GetDockWindow(), &dock);
+  EXPECT_EQ(53 + 2 * 3, dock.bottom - dock.top);  // the buttons and a border of 3 on each side
+  m_frame->SendMessage(WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&placed));
+  sizes(&bw, &bh, &iw, &ih);
+  EXPECT_EQ(36, bw);
+  EXPECT_EQ(35, bh);
+  EXPECT_EQ(150, sb.GetPane(2).width);
+  EXPECT_EQ(name96, view->SendMessage(LVM_GETCOLUMNWIDTH, 0));
 }
 
 TEST_F(MainFrameTest, RemovingTheLoggedInDiskLogsOutOtherRemovalsDoNot) {

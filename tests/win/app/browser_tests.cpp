@@ -341,6 +341,162 @@ TEST(ViewServices, FolderChainCreatesEachPrefixAndOnlyBelowADriveRoot) {
   RemoveTree(base);
 }
 
+// The toolbar is dragged by its gripper with real mouse input to each side
+// of the frame and off it, and works wherever it is.
+TEST_F(BrowserTest, TheToolbarDocksOnEachSideAndFloatsUnderTheMouse) {
+  MakeStandardVault();
+  Open(true, 6);
+  HWND frame = m_frame->m_hWnd;
+  SetWindowPos(frame, HWND_TOP, 40, 40, 760, 520, SWP_SHOWWINDOW);
+  SetForegroundWindow(frame);
+  CDockBar& dock = m_frame->GetDockBar();
+  HWND bar = dock.GetDockWindow();
+  HWND tb = m_frame->GetToolBar().m_hWnd;
+  auto screenRect = [](HWND h) { RECT r{}; GetWindowRect(h, &r); return r; };
+  auto mouseTo = [](POINT p) {
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dx = MulDiv(p.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+    in.mi.dy = MulDiv(p.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    SendInput(1, &in, sizeof(in));
+  };
+  auto clicks = [](int count) {
+    std::vector<INPUT> ins;
+    for (int i = 0; i < 2 * count; ++i) {
+      INPUT in{};
+      in.type = INPUT_MOUSE;
+      in.mi.dwFlags = i % 2 ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_LEFTDOWN;
+      ins.push_back(in);
+    }
+    SendInput(static_cast<UINT>(ins.size()), ins.data(), sizeof(INPUT));
+  };
+  auto button = [](bool down) {
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+    SendInput(1, &in, sizeof(in));
+  };
+  auto gripper = [&] {
+    RECT g = dock.GetGripperRect();
+    MapWindowPoints(bar, nullptr, reinterpret_cast<POINT*>(&g), 2);
+    return POINT{(g.left + g.right) / 2, (g.top + g.bottom) / 2};
+  };
+  // Holds the bar at from, shows the outline on the way to to, drops it.
+  auto drag = [&](POINT from, POINT to, CDockBar::Side expect) {
+    mouseTo(from);
+    button(true);
+    EXPECT_TRUE(WaitFor([&] { return dock.IsDragging(); }, 10000));
+    mouseTo(POINT{(from.x + to.x) / 2, (from.y + to.y) / 2});
+    mouseTo(to);
+    EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(dock.GetOutlineWindow()) != FALSE; }, 10000));
+    button(false);
+    EXPECT_TRUE(WaitFor([&] { return !dock.IsDragging() && dock.GetSide() == expect; }, 10000))
+        << dock.GetSide() << " instead of " << expect;
+  };
+  RECT client{};
+  GetClientRect(frame, &client);
+  MapWindowPoints(frame, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  const RECT status = screenRect(m_frame->GetStatusBar().m_hWnd);
+  EXPECT_EQ(client.bottom, status.bottom);
+  const int midX = (client.left + client.right) / 2, midY = (client.top + status.top) / 2;
+  // Every button shows for the layout checks; the view's state hides them again.
+  const UINT ids[] = {ID_UP_FOLDER, ID_EDIT_COPY, ID_EDIT_CUT, ID_DELETE_FILE, ID_NEW_FOLDER,
+                      ID_EDIT_PASTE};
+
+  const struct { CDockBar::Side side; POINT to; } sides[] = {
+      {CDockBar::kLeft, {client.left + 3, midY}},
+      {CDockBar::kRight, {client.right - 3, midY}},
+      {CDockBar::kBottom, {midX, status.top - 3}},
+      {CDockBar::kTop, {midX, client.top + 3}},
+  };
+  for (const auto& s : sides) {
+    drag(gripper(), s.to, s.side);
+    for (UINT id : ids) m_frame->GetToolBar().HideButton(id, false);
+    m_frame->RecalcLayout();
+    EXPECT_EQ(bar, GetParent(tb));
+    EXPECT_EQ(frame, GetParent(bar));
+    const RECT b = screenRect(bar), v = screenRect(m_view->m_hWnd);
+    const bool vertical = s.side == CDockBar::kLeft || s.side == CDockBar::kRight;
+    EXPECT_EQ(vertical, (GetWindowLongA(tb, GWL_STYLE) & CCS_VERT) != 0);
+    // The bar runs along its side; the list takes the rest above the status bar.
+    RECT expectBar{client.left, client.top, client.right, status.top};
+    RECT expectView = expectBar;
+    switch (s.side) {
+      case CDockBar::kLeft: expectBar.right = b.right; expectView.left = b.right; break;
+      case CDockBar::kRight: expectBar.left = b.left; expectView.right = b.left; break;
+      case CDockBar::kBottom: expectBar.top = b.top; expectView.bottom = b.top; break;
+      default: expectBar.bottom = b.bottom; expectView.top = b.bottom; break;
+    }
+    EXPECT_TRUE(EqualRect(&expectBar, &b)) << "bar on side " << s.side;
+    EXPECT_TRUE(EqualRect(&expectView, &v)) << "list beside side " << s.side;
+    EXPECT_EQ(client.bottom, screenRect(m_frame->GetStatusBar().m_hWnd).bottom);
+    // Six buttons in one row, or in one column at the sides.
+    RECT first{}, last{};
+    SendMessageA(tb, TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+    SendMessageA(tb, TB_GETITEMRECT, 5, reinterpret_cast<LPARAM>(&last));
+    if (vertical) {
+      EXPECT_EQ(first.left, last.left);
+      EXPECT_EQ(first.top + 5 * (first.bottom - first.top), last.top);
+    } else {
+      EXPECT_EQ(first.top, last.top);
+      EXPECT_EQ(first.left + 5 * (first.right - first.left), last.left);
+    }
+    m_view->UpdateToolbar();
+    EXPECT_EQ("000010", Shown());
+  }
+
+  // Off the frame's edges it floats in a small tool window that the frame
+  // owns, with a caption but no close box.
+  DoubleClick("Docs");
+  EXPECT_EQ("100010", Shown());
+  m_frame->OnIdleUpdate();  // the application's idle time enables Up
+  drag(gripper(), POINT{midX, midY}, CDockBar::kFloat);
+  HWND floating = dock.GetFloatWindow();
+  ASSERT_NE(nullptr, floating);
+  EXPECT_TRUE(IsWindowVisible(floating));
+  EXPECT_FALSE(IsWindowVisible(bar));
+  EXPECT_EQ(floating, GetParent(tb));
+  EXPECT_EQ(frame, GetWindow(floating, GW_OWNER));
+  const LONG style = GetWindowLongA(floating, GWL_STYLE);
+  EXPECT_EQ(static_cast<LONG>(WS_CAPTION), style & WS_CAPTION);
+  EXPECT_EQ(0, style & WS_SYSMENU);
+  EXPECT_NE(0, GetWindowLongA(floating, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+  RECT whole{client.left, client.top, client.right, status.top};
+  RECT v = screenRect(m_view->m_hWnd);
+  EXPECT_TRUE(EqualRect(&whole, &v));
+  // Its Up button shows its prompt while the mouse is on it and goes up.
+  RECT up{};
+  SendMessageA(tb, TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&up));
+  MapWindowPoints(tb, nullptr, reinterpret_cast<POINT*>(&up), 2);
+  mouseTo(POINT{up.left + 2, up.top + 2});
+  mouseTo(POINT{(up.left + up.right) / 2, (up.top + up.bottom) / 2});
+  EXPECT_TRUE(WaitFor([&] { return m_frame->GetStatusBar().GetPaneText(0) == "Up Folder"; }, 10000));
+  // ... and its tip, though the floating window is never the active one.
+  HWND tips = reinterpret_cast<HWND>(SendMessageA(tb, TB_GETTOOLTIPS, 0, 0));
+  EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(tips) != FALSE; }, 10000));
+  clicks(1);
+  EXPECT_TRUE(WaitFor([&] { return m_view->GetModel().CurrentFolder().empty(); }, 10000));
+  EXPECT_TRUE(WaitFor([&] { return Shown() == "000010"; }, 10000));  // the window shrinks with it
+  RECT shrunk = screenRect(floating);
+  EXPECT_LT(shrunk.right - shrunk.left, up.right - up.left + (up.right - up.left));
+
+  // A double click on its caption docks it where it was last docked (the
+  // top); one on the gripper floats it again, where it was.
+  RECT caption = screenRect(floating);
+  mouseTo(POINT{(caption.left + caption.right) / 2,
+                caption.top + GetSystemMetrics(SM_CYFIXEDFRAME) + GetSystemMetrics(SM_CYSMCAPTION) / 2});
+  clicks(2);
+  EXPECT_TRUE(WaitFor([&] { return dock.GetSide() == CDockBar::kTop; }, 10000));
+  EXPECT_EQ(bar, GetParent(tb));
+  EXPECT_FALSE(IsWindowVisible(floating));
+  mouseTo(gripper());
+  clicks(2);
+  EXPECT_TRUE(WaitFor([&] { return dock.GetSide() == CDockBar::kFloat; }, 10000));
+  EXPECT_EQ(caption.left, screenRect(floating).left);
+  EXPECT_EQ(caption.top, screenRect(floating).top);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
