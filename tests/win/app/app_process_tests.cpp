@@ -56,7 +56,7 @@ std::vector<std::pair<DWORD, std::string>> HollowboxProcesses() {
   PROCESSENTRY32 pe{};
   pe.dwSize = sizeof(pe);
   for (BOOL ok = Process32First(snap, &pe); ok; ok = Process32Next(snap, &pe)) {
-    if (lstrcmpiA(pe.szExeFile, "hollowbox.exe") != 0) continue;
+    if (lstrcmpiW(pe.szExeFile, L"hollowbox.exe") != 0) continue;
     std::string image;
     if (HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pe.th32ProcessID)) {
       char buf[MAX_PATH] = {0};

@@ -342,7 +342,7 @@ TEST(PasswordResources, DialogTemplateInEveryLanguage) {
                           MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED)};
   HMODULE mod = GetModuleHandleA(nullptr);
   for (LANGID lang : langs) {
-    HRSRC res = FindResourceExA(mod, RT_DIALOG, MAKEINTRESOURCEA(IDD_CHANGE_PASSWORD), lang);
+    HRSRC res = FindResourceExW(mod, RT_DIALOG, MAKEINTRESOURCEW(IDD_CHANGE_PASSWORD), lang);
     ASSERT_NE(nullptr, res) << lang;
     // DLGTEMPLATEEX: version 1, signature 0xFFFF, ..., item count at 16,
     // then x, y, cx, cy as 16-bit values.
