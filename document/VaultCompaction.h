@@ -32,6 +32,7 @@ enum class Status {
     JournalFailed,  // the journal could not be written: untouched
     WriteFailed,    // the vault was being rewritten when a write failed; the
                     // journal stays and RecoverDelete finishes the rewrite
+    NoSpace,        // a rename's longer names did not fit on the disk: untouched
 };
 
 const char* StatusText(Status status);
@@ -75,6 +76,8 @@ struct Outcome {
     // Where a delete journal of another vault, found at the journal's name,
     // was parked before this rewrite took the name (empty: none was there).
     std::string parkedJournal;
+    // A rename's (old stored name, new stored name) pairs, in directory order.
+    std::vector<std::pair<std::string, std::string>> renamed;
 };
 
 // True for a stored name ("dir/a.txt", "dir/") whose record is to go.
@@ -86,6 +89,24 @@ using Selector = std::function<bool(const std::string& storedName)>;
 // another vault is parked beside the name (JournalParking.h), and when every
 // side name is taken the vault is left untouched (JournalFailed).
 Outcome CompactVault(const std::string& vaultPath, const Selector& select, const Options& options);
+
+// A rename: true, with the new name's stored bytes and UTF-8 flag, for a
+// stored name whose record is to be renamed.
+struct NewName {
+    std::string bytes;
+    bool utf8 = false;
+};
+using Renamer = std::function<bool(const std::string& storedName, NewName* to)>;
+
+// Gives every entry the renamer picks its new name, in its local and its
+// central record, in the same kind of pass as CompactVault (and under the
+// same journal, recovery and parking): entry data, CRC, sizes, times and
+// every other field stay. When local records change length the entries
+// behind them move, down for shorter names and up for longer ones (the
+// vault then grows by that much; NoSpace when its disk cannot hold it).
+// options.approve sees the stored names and the old names picked.
+// NothingMatched when no name changes.
+Outcome RenameEntries(const std::string& vaultPath, const Renamer& rename, const Options& options);
 
 // The stored names of the vault's central records in directory order. False
 // when the vault cannot be opened or its directory cannot be read.
