@@ -123,7 +123,7 @@ bool RenamePlanIsSound(const Plan& plan) {
             return false;
         if (plan.upward ? (m.dst <= m.src || m.dst + m.len > bound) : (m.dst >= m.src || m.dst < bound))
             return false;
-        bound = plan.upward ? m.src : m.dst + m.len;
+        bound = plan.upward ? m.dst : m.dst + m.len;
     }
     uint64_t at = plan.firstWrite, bytes = 0;
     for (const Plan::Patch& x : plan.patches) {
