@@ -59,6 +59,11 @@ struct Options {
     uint64_t directDistance = 1024 * 1024;
     // Size of one read or write of entry data.
     size_t chunkBytes = 1024 * 1024;
+    // A rename's regions up to this long are kept in the journal (up to
+    // 8 MB in all) and written with the new local records instead of moving
+    // step by step: a folder's many small entries then cost one write at the
+    // end instead of a few flushes each.
+    uint64_t patchedMove = 256 * 1024;
     // When set, sees every stored name and the ones selected before anything
     // is written; false leaves the vault untouched (status Declined).
     std::function<bool(const std::vector<std::string>& names, const std::vector<std::string>& selected)>

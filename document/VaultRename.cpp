@@ -45,6 +45,44 @@ void AddMove(std::vector<deljournal::Move>* moves, uint64_t src, uint64_t dst, u
     moves->push_back(deljournal::Move{src, dst, len});
 }
 
+// Most bytes of moved regions kept in the journal (Options::patchedMove).
+constexpr uint64_t kPatchedBytes = 8 * 1024 * 1024;
+
+// Turns the plan's short moves into literal writes: their bytes are read
+// now, before anything is written, and go to their places with the new
+// local records once every remaining move is done (no move writes where
+// they go). Adjacent writes are joined.
+bool SmallMovesAsPatches(CFile& file, uint64_t longest, deljournal::Plan* plan) {
+    uint64_t budget = kPatchedBytes;
+    for (const deljournal::Plan::Patch& x : plan->patches) budget -= std::min<uint64_t>(budget, x.bytes.size());
+    std::vector<deljournal::Move> keep;
+    std::vector<deljournal::Plan::Patch> all = std::move(plan->patches);
+    for (const deljournal::Move& m : plan->moves) {
+        if (m.len > longest || m.len > budget) {
+            keep.push_back(m);
+            continue;
+        }
+        deljournal::Plan::Patch x;
+        x.at = m.dst;
+        x.bytes.resize(static_cast<size_t>(m.len));
+        if (!file.ReadAt(m.src, x.bytes.data(), x.bytes.size())) return false;
+        budget -= m.len;
+        all.push_back(std::move(x));
+    }
+    std::sort(all.begin(), all.end(),
+              [](const deljournal::Plan::Patch& a, const deljournal::Plan::Patch& b) { return a.at < b.at; });
+    plan->patches.clear();
+    for (deljournal::Plan::Patch& x : all) {
+        deljournal::Plan::Patch* last = plan->patches.empty() ? nullptr : &plan->patches.back();
+        if (last && last->at + last->bytes.size() == x.at)
+            last->bytes.insert(last->bytes.end(), x.bytes.begin(), x.bytes.end());
+        else
+            plan->patches.push_back(std::move(x));
+    }
+    plan->moves = std::move(keep);
+    return true;
+}
+
 struct Renaming {
     bool renamed = false;
     NewName to;
@@ -129,6 +167,7 @@ Status MakeRenamePlan(CFile& file, const DirectoryInfo& dir, const std::vector<D
         dirSize += raw.size();
         if (plan->tail.size() > deljournal::kMaxTailBytes) return Status::Refused;
     }
+    if (!SmallMovesAsPatches(file, options.patchedMove, plan)) return Status::NotAVault;
     plan->upward = direction > 0;
     // Going up, the last region moves first.
     if (plan->upward) std::reverse(plan->moves.begin(), plan->moves.end());

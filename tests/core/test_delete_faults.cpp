@@ -55,16 +55,18 @@ struct Scenario {
     // the last part renameTo.
     const char* renameFrom = nullptr;
     const char* renameTo = nullptr;
+    uint64_t patched = 0;    // a rename's regions this short go with its new local records
 };
 
 // Small steps so that both kinds of step (saved in the slot, and straight
 // moves by a long distance) happen many times on a small vault.
-compaction::Options SmallSteps(const std::string& journal, uint64_t slot) {
+compaction::Options SmallSteps(const std::string& journal, uint64_t slot, uint64_t patched = 0) {
     compaction::Options o;
     o.journalPath = journal;
     o.slotBytes = slot;
     o.chunkBytes = 512;
     o.directDistance = 4000;
+    o.patchedMove = patched;
     return o;
 }
 
@@ -107,7 +109,7 @@ struct Bench {
                     if (r.first == name) to->bytes = r.second;
                 return !to->bytes.empty();
             },
-            SmallSteps(delJournal, s.slot));
+            SmallSteps(delJournal, s.slot, s.patched));
     }
 
     // The names the scenario leaves, in directory order ("" for a deleted entry).
@@ -192,6 +194,7 @@ const std::vector<Scenario>& Scenarios() {
         {"rename in the middle, shorter, kept whole", {}, false, 1 << 20, "dir19/e25-named-at-length-to-be-cut-short.dat",
          "e25.dat"},
         {"rename a folder's tree, longer, through the model", {}, true, 0, "DIR19", "dir19-under-a-longer-name"},
+        {"rename a folder's tree, longer, short regions in the journal", {}, false, 1024, "dir19\\", "folder-19", 2000},
     };
     return k;
 }
