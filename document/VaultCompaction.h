@@ -49,6 +49,10 @@ struct Options {
     // and written twice, which is quickest while they stay in the
     // processor's cache.
     uint64_t slotBytes = 2 * 1024 * 1024;
+    // The same for a rename, whose moves are only as long as its names grew
+    // or shrank and so always go through the slot: larger steps there cost
+    // fewer flushes of the vault.
+    uint64_t renameSlotBytes = 8 * 1024 * 1024;
     // A region that moves down by at least this much goes in steps as long
     // as the distance without saving anything; shorter distances go through
     // the journal's slot. Each straight step costs a flush of the vault and

@@ -243,8 +243,10 @@ Outcome RenameEntries(const std::string& vaultPath, const Renamer& rename, const
     }
     deljournal::Plan plan;
     uint64_t room = 0;
-    out.status = MakeRenamePlan(file, dir, records, names, options, &plan, &out.moved, &room);
-    if (out.status == Status::Done) ExecutePlan(file, &plan, options, recovered, room, &out);
+    Options run = options;
+    run.slotBytes = options.renameSlotBytes;
+    out.status = MakeRenamePlan(file, dir, records, names, run, &plan, &out.moved, &room);
+    if (out.status == Status::Done) ExecutePlan(file, &plan, run, recovered, room, &out);
     if (out.status != Status::Done && out.status != Status::WriteFailed) {
         out.moved.clear();
         return out;

@@ -64,6 +64,7 @@ compaction::Options SmallSteps(const std::string& journal, uint64_t slot, uint64
     compaction::Options o;
     o.journalPath = journal;
     o.slotBytes = slot;
+    o.renameSlotBytes = slot;
     o.chunkBytes = 512;
     o.directDistance = 4000;
     o.patchedMove = patched;
