@@ -73,7 +73,7 @@ int CommandCheck(Session& s, const Arguments& a) {
                 fault(label + ": " + ReaderText(e.infoResult));
                 continue;
             }
-            if (i < centrals.size() && centrals[i].name != e.name && e.info.name[0])
+            if (i < centrals.size() && centrals[i].name != e.info.storedName && !e.info.storedName.empty())
                 fault(label + ": the reader and the directory disagree on the name");
             if (e.IsFolder()) {
                 if (e.info.uncompressedSize != 0 || e.info.compressedSize != 0) fault(label + ": folder with data");

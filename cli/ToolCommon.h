@@ -42,6 +42,7 @@ extern const char kCatHelp[];
 extern const char kCheckHelp[];
 extern const char kRecoverHelp[];
 extern const char kDeleteHelp[];
+extern const char kRenameHelp[];
 
 // ---------------------------------------------------------------------------
 // Command line.
@@ -217,5 +218,6 @@ int CommandCat(Session& s, const Arguments& a);
 int CommandCheck(Session& s, const Arguments& a);
 int CommandRecover(Session& s, const Arguments& a);
 int CommandDelete(Session& s, const Arguments& a);
+int CommandRename(Session& s, const Arguments& a);
 
 }  // namespace hbcli

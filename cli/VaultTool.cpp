@@ -33,6 +33,8 @@ const std::vector<ToolCommand>& Commands() {
         {"check", "VAULT", "verify every record and every entry's CRC-32", kCheckHelp, {kCodePageOption}, CommandCheck},
         {"delete", "VAULT NAME...", "delete entries and folder trees, in place", kDeleteHelp,
          {{"--journal", nullptr, true}, kCodePageOption}, CommandDelete},
+        {"rename", "VAULT OLD NEW", "rename an entry or a folder tree, in place", kRenameHelp,
+         {{"--journal", nullptr, true}, kCodePageOption}, CommandRename},
         {"recover", "VAULT [--journal FILE]", "finish an interrupted add or delete", kRecoverHelp,
          {{"--journal", nullptr, true}}, CommandRecover},
     };

@@ -1,8 +1,8 @@
 // Moving kept entries down and writing the new directory tail, guarded by
 // the delete journal.
 //
-// A region that moves down by a distance d never overwrites the source of a
-// step of at most d bytes, so such a step can always be done again from the
+// A region that moves down (or up) by a distance d never overwrites the
+// source of a step of at most d bytes, so such a step can always be done again from the
 // vault itself: it is flushed and then recorded. A step longer than d does
 // overwrite its own source; its final bytes are saved in the journal's slot
 // (flushed, then pointed at by a progress record) before the vault is
@@ -28,18 +28,20 @@ namespace compaction {
 
 namespace {
 
-// Copies length bytes from one offset of the vault to a lower one, a chunk
-// at a time. Each chunk is read whole before it is written, and a chunk
-// never writes beyond the start of the next chunk's source, so chunks of any
-// size are safe for a move down.
-bool CopyDown(CFile& file, uint64_t from, uint64_t to, uint64_t length, const Options& options,
-              std::vector<uint8_t>* buffer) {
+// Copies length bytes from one offset of the vault to another, a chunk at
+// a time: front first when going down, back first when going up. Each chunk
+// is read whole before it is written, and a chunk never writes over the
+// source of a chunk still to come, so chunks of any size are safe.
+bool CopyRange(CFile& file, uint64_t from, uint64_t to, uint64_t length, const Options& options,
+               std::vector<uint8_t>* buffer) {
     const size_t chunk = std::max<size_t>(options.chunkBytes, 1);
     if (buffer->size() < chunk) buffer->resize(chunk);
+    const bool up = to > from;
     for (uint64_t x = 0; x < length;) {
         if (options.pump) options.pump();
         const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, length - x));
-        if (!file.ReadAt(from + x, buffer->data(), n) || !file.Seek(to + x) ||
+        const uint64_t at = up ? length - x - n : x;
+        if (!file.ReadAt(from + at, buffer->data(), n) || !file.Seek(to + at) ||
             !file.Write(buffer->data(), n))
             return false;
         x += n;
@@ -153,7 +155,7 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
     // A step longer than the distance overwrites its own source: it goes
     // through the slot.
     auto throughSlot = [&](const Move& mv, uint64_t done) {
-        const uint64_t left = mv.len - done, distance = mv.src - mv.dst;
+        const uint64_t left = mv.len - done, distance = deljournal::Distance(mv);
         return left > 0 && distance < left && distance < options.directDistance && slot > 0;
     };
 
@@ -171,37 +173,45 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
     std::vector<uint8_t> steps[2];
     CSideJob side(overlap);
 
+    // A move goes front first when down, back first when up: `done` bytes
+    // of it are done from that end, and a step of `length` bytes after them
+    // starts `at` bytes into the move.
+    const bool up = plan.upward;
+    auto stepAt = [up](const Move& mv, uint64_t done, uint64_t length) { return up ? mv.len - done - length : done; };
     for (uint32_t m = progress.move; m < count; ++m) {
         const Move& mv = plan.moves[m];
         uint64_t done = m == progress.move ? progress.done : 0;
         if (journal && m == progress.move && progress.slotLength > 0) {
             // A step saved in the slot was under way: put its bytes in place.
             std::vector<uint8_t> saved;
-            if (!journal->ReadSlot(&saved) || !WriteAt(vaultFile, mv.dst + done, saved.data(), saved.size(), options) ||
+            if (!journal->ReadSlot(&saved) ||
+                !WriteAt(vaultFile, mv.dst + stepAt(mv, done, saved.size()), saved.data(), saved.size(), options) ||
                 !vaultFile.Flush())
                 return false;
             done += saved.size();
             moved(saved.size());
             if (!throughSlot(mv, done) && !record(m, done)) return false;
         }
-        const uint64_t distance = mv.src - mv.dst;
+        const uint64_t distance = deljournal::Distance(mv);
         // The slot step whose bytes are saved but not yet recorded: its
         // length and buffer (0: none).
         size_t saved = 0;
         int current = 0;
-        auto readStep = [&mv](CFile& from, uint64_t at, size_t length, std::vector<uint8_t>* bytes) {
+        auto readStep = [&mv, &stepAt](CFile& from, uint64_t at, size_t length, std::vector<uint8_t>* bytes) {
             if (bytes->size() < length) bytes->resize(length);
-            return from.ReadAt(mv.src + at, bytes->data(), length);
+            return from.ReadAt(mv.src + stepAt(mv, at, length), bytes->data(), length);
         };
         while (done < mv.len) {
             const uint64_t left = mv.len - done;
             if (!journal) {
-                if (!CopyDown(vaultFile, mv.src + done, mv.dst + done, left, options, &buffer)) return false;
+                const uint64_t at = stepAt(mv, done, left);
+                if (!CopyRange(vaultFile, mv.src + at, mv.dst + at, left, options, &buffer)) return false;
                 moved(left);
                 done = mv.len;
             } else if (!throughSlot(mv, done)) {
                 const uint64_t step = std::min(left, distance);
-                if (!CopyDown(vaultFile, mv.src + done, mv.dst + done, step, options, &buffer) ||
+                const uint64_t at = stepAt(mv, done, step);
+                if (!CopyRange(vaultFile, mv.src + at, mv.dst + at, step, options, &buffer) ||
                     !vaultFile.Flush())
                     return false;
                 done += step;
@@ -215,8 +225,9 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
                                    !journal->SaveSlot(steps[current].data(), step)))
                     return false;
                 if (!journal->CommitSlot(m, done)) return false;
-                // The next step's bytes lie above this step's writes: they
-                // are read and saved while this one goes to the vault.
+                // The next step's bytes lie beyond this step's writes (above
+                // them going down, below going up): they are read and saved
+                // while this one goes to the vault.
                 const uint64_t next = done + step;
                 const size_t nextStep = throughSlot(mv, next) ? static_cast<size_t>(std::min(mv.len - next, slot)) : 0;
                 std::vector<uint8_t>* nextBytes = &steps[1 - current];
@@ -227,7 +238,8 @@ bool RunMoves(CFile& vaultFile, deljournal::CJournal* journal, const deljournal:
                                journal->SaveSlot(nextBytes->data(), nextStep);
                     });
                 }
-                const bool written = WriteAt(vaultFile, mv.dst + done, steps[current].data(), step, options) &&
+                const bool written = WriteAt(vaultFile, mv.dst + stepAt(mv, done, step), steps[current].data(), step,
+                                             options) &&
                                      vaultFile.Flush();
                 const bool savedNext = nextStep == 0 || side.Wait();
                 if (!written || !savedNext) return false;
@@ -255,12 +267,27 @@ bool RangeCrc(CFile& file, uint64_t from, uint64_t to, uint32_t* crc) {
     return true;
 }
 
+bool Extend(CFile& file, uint64_t from, uint64_t to) {
+    std::vector<uint8_t> zeros(static_cast<size_t>(std::min<uint64_t>(to - from, 1 << 20)), 0);
+    for (uint64_t x = from; x < to;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(zeros.size(), to - x));
+        if (!file.Seek(x) || !file.Write(zeros.data(), n)) return false;
+        x += n;
+    }
+    return file.Flush();
+}
+
 bool WriteWhole(CFile& vaultFile, const deljournal::Plan& plan, const Options& options) {
     return WriteAt(vaultFile, plan.ImageStart(), plan.image.data(), plan.image.size(), options) &&
            WriteTail(vaultFile, plan);
 }
 
 bool WriteTail(CFile& vaultFile, const deljournal::Plan& plan) {
+    // A rename's new local records lie where no move writes; a whole plan's
+    // image holds them already.
+    if (!plan.whole)
+        for (const deljournal::Plan::Patch& x : plan.patches)
+            if (!vaultFile.Seek(x.at) || !vaultFile.Write(x.bytes.data(), x.bytes.size())) return false;
     return vaultFile.Seek(plan.newDirOffset) && vaultFile.Write(plan.tail.data(), plan.tail.size()) &&
            vaultFile.Truncate(plan.newSize) && vaultFile.Flush();
 }

@@ -23,6 +23,14 @@ constexpr uint32_t kStateMagic = 0x53444248;  // "HBDS"
 // written. Journals of both versions are read.
 constexpr uint32_t kVersion = 2;
 constexpr uint32_t kCheckedSlotVersion = 1;
+// Version 3: a rename's plan (flags, the identifying head, new local records).
+constexpr uint32_t kRenameVersion = 3;
+constexpr uint32_t kFlagRename = 1;
+constexpr uint32_t kFlagUpward = 2;
+constexpr size_t kRenameBytes = 32;   // after the header, rename plans only
+constexpr size_t kPatchHeadBytes = 12;
+constexpr size_t kMaxPatches = 65536;
+constexpr uint64_t kMaxPatchBytes = 24ull * 1024 * 1024;
 constexpr size_t kHeaderBytes = 96;
 constexpr size_t kMoveBytes = 24;
 constexpr size_t kStateBytes = 64;    // one place; the record uses the first 32
@@ -53,7 +61,7 @@ std::vector<uint8_t> EncodePlan(const Plan& plan) {
     std::vector<uint8_t> out(static_cast<size_t>(PlanBytes(plan) - plan.image.size()), 0);
     uint8_t* p = out.data();
     PutU32(p, kPlanMagic);
-    PutU32(p + 4, kVersion);
+    PutU32(p + 4, plan.rename ? kRenameVersion : kVersion);
     PutU64(p + 8, plan.oldSize);
     PutU64(p + 16, plan.oldDirStart);
     PutU32(p + 24, plan.oldTailCrc);
@@ -68,6 +76,17 @@ std::vector<uint8_t> EncodePlan(const Plan& plan) {
     PutU64(p + 72, plan.guardStart);
     PutU64(p + 80, plan.image.size());
     PutU32(p + 88, SlotCrc(plan.image.data(), plan.image.size()));
+    uint64_t patchBytes = 0;
+    for (const Plan::Patch& x : plan.patches) patchBytes += x.bytes.size();
+    if (plan.rename) {
+        PutU32(p + 92, kFlagRename | (plan.upward ? kFlagUpward : 0));
+        PutU64(p + 96, plan.firstWrite);
+        PutU32(p + 104, plan.headOldCrc);
+        PutU32(p + 108, plan.headNewCrc);
+        PutU32(p + 112, static_cast<uint32_t>(plan.patches.size()));
+        PutU32(p + 116, static_cast<uint32_t>(patchBytes));
+        p += kRenameBytes;
+    }
     p += kHeaderBytes;
     for (const Move& m : plan.moves) {
         PutU64(p, m.src);
@@ -77,15 +96,50 @@ std::vector<uint8_t> EncodePlan(const Plan& plan) {
     }
     if (!plan.tail.empty()) std::memcpy(p, plan.tail.data(), plan.tail.size());
     p += plan.tail.size();
+    for (const Plan::Patch& x : plan.patches) {
+        PutU64(p, x.at);
+        PutU32(p + 8, static_cast<uint32_t>(x.bytes.size()));
+        std::memcpy(p + kPatchHeadBytes, x.bytes.data(), x.bytes.size());
+        p += kPatchHeadBytes + x.bytes.size();
+    }
     PutU32(p, Crc(out.data(), out.size() - 4));
     return out;
 }
 
 // The plan must describe moves down, inside the old data region, in order,
 // and a tail that ends the new file.
+// A rename's plan: moves all one way inside [firstWrite, the old
+// directory), in the order they run; new local records inside the new data
+// region; nothing written below firstWrite.
+bool RenamePlanIsSound(const Plan& plan) {
+    if (plan.newDirOffset + plan.tail.size() != plan.newSize || plan.oldDirStart > plan.oldSize) return false;
+    if (plan.guardStart > plan.firstWrite || plan.firstWrite > plan.oldDirStart ||
+        plan.firstWrite > plan.newDirOffset || plan.patches.empty() || plan.patches.size() > kMaxPatches)
+        return false;
+    uint64_t bound = plan.upward ? UINT64_MAX : 0;
+    for (const Move& m : plan.moves) {
+        if (m.len == 0 || m.src < plan.firstWrite || m.src + m.len > plan.oldDirStart ||
+            m.dst + m.len > plan.newDirOffset)
+            return false;
+        if (plan.upward ? (m.dst <= m.src || m.dst + m.len > bound) : (m.dst >= m.src || m.dst < bound))
+            return false;
+        bound = plan.upward ? m.dst : m.dst + m.len;
+    }
+    uint64_t at = plan.firstWrite, bytes = 0;
+    for (const Plan::Patch& x : plan.patches) {
+        if (x.bytes.empty() || x.at < at || x.at + x.bytes.size() > plan.newDirOffset) return false;
+        at = x.at + x.bytes.size();
+        bytes += x.bytes.size();
+    }
+    if (bytes > kMaxPatchBytes || plan.patches.front().at != plan.firstWrite) return false;
+    if (!plan.whole) return plan.image.empty();
+    return plan.image.size() <= kMaxImageBytes && plan.image.size() == plan.newDirOffset - plan.firstWrite;
+}
+
 bool PlanIsSound(const Plan& plan) {
     if (plan.tail.size() < vault::kEndBlockSize || plan.tail.size() > kMaxTailBytes) return false;
     if (plan.slotCapacity > kMaxSlotBytes) return false;
+    if (plan.rename) return RenamePlanIsSound(plan);
     if (plan.newDirOffset + plan.tail.size() != plan.newSize || plan.newSize > plan.oldSize) return false;
     if (plan.oldDirStart > plan.oldSize) return false;
     uint64_t lastDst = 0;
@@ -133,7 +187,12 @@ std::string DeleteJournalPathFor(const std::string& addJournalPath) {
 }
 
 uint64_t PlanBytes(const Plan& plan) {
-    return kHeaderBytes + plan.moves.size() * kMoveBytes + plan.tail.size() + plan.image.size() + 4;
+    uint64_t renameBytes = 0;
+    if (plan.rename) {
+        renameBytes = kRenameBytes;
+        for (const Plan::Patch& x : plan.patches) renameBytes += kPatchHeadBytes + x.bytes.size();
+    }
+    return kHeaderBytes + renameBytes + plan.moves.size() * kMoveBytes + plan.tail.size() + plan.image.size() + 4;
 }
 
 bool CJournal::Create(const std::string& path, const Plan& plan) {
@@ -175,17 +234,27 @@ bool CJournal::Load(const std::string& path, bool* uncommitted) {
     }
     *uncommitted = true;
     uint64_t size = 0;
-    uint8_t head[kHeaderBytes];
+    uint8_t head[kHeaderBytes + kRenameBytes];
     if (!m_file.Size(&size) || size > kMaxJournalBytes || size < kHeaderBytes ||
-        !m_file.ReadAt(0, head, sizeof head) || GetU32(head) != kPlanMagic ||
-        (GetU32(head + 4) != kVersion && GetU32(head + 4) != kCheckedSlotVersion))
+        !m_file.ReadAt(0, head, kHeaderBytes) || GetU32(head) != kPlanMagic ||
+        (GetU32(head + 4) != kVersion && GetU32(head + 4) != kCheckedSlotVersion &&
+         GetU32(head + 4) != kRenameVersion))
         return false;
     m_version = GetU32(head + 4);
+    const bool rename = m_version == kRenameVersion;
+    if (rename && (size < sizeof head || !m_file.ReadAt(kHeaderBytes, head + kHeaderBytes, kRenameBytes) ||
+                   !(GetU32(head + 92) & kFlagRename)))
+        return false;
     const uint32_t moveCount = GetU32(head + 56);
     const uint32_t tailSize = GetU32(head + 60);
     const uint64_t imageSize = GetU64(head + 80);
-    if (moveCount > kMaxMoves || tailSize > kMaxTailBytes || imageSize > kMaxImageBytes) return false;
-    const uint64_t headBytes = kHeaderBytes + uint64_t(moveCount) * kMoveBytes + tailSize + 4;
+    const uint32_t patchCount = rename ? GetU32(head + 112) : 0;
+    const uint64_t patchBytes = rename ? GetU32(head + 116) : 0;
+    if (moveCount > kMaxMoves || tailSize > kMaxTailBytes || imageSize > kMaxImageBytes ||
+        patchCount > kMaxPatches || patchBytes > kMaxPatchBytes)
+        return false;
+    const uint64_t renameBytes = rename ? kRenameBytes + uint64_t(patchCount) * kPatchHeadBytes + patchBytes : 0;
+    const uint64_t headBytes = kHeaderBytes + renameBytes + uint64_t(moveCount) * kMoveBytes + tailSize + 4;
     const uint64_t planBytes = headBytes + imageSize;
     if (planBytes + kStateBytes > size) return false;
     std::vector<uint8_t> bytes(static_cast<size_t>(headBytes));
@@ -200,10 +269,31 @@ bool CJournal::Load(const std::string& path, bool* uncommitted) {
     plan.newDirOffset = GetU64(head + 32);
     plan.newSize = GetU64(head + 40);
     plan.slotCapacity = GetU64(head + 48);
-    const uint8_t* p = bytes.data() + kHeaderBytes;
+    if (rename) {
+        plan.rename = true;
+        plan.upward = (GetU32(head + 92) & kFlagUpward) != 0;
+        plan.firstWrite = GetU64(head + 96);
+        plan.headOldCrc = GetU32(head + 104);
+        plan.headNewCrc = GetU32(head + 108);
+    }
+    const uint8_t* p = bytes.data() + kHeaderBytes + (rename ? kRenameBytes : 0);
     for (uint32_t i = 0; i < moveCount; ++i, p += kMoveBytes)
         plan.moves.push_back(Move{GetU64(p), GetU64(p + 8), GetU64(p + 16)});
     plan.tail.assign(p, p + tailSize);
+    p += tailSize;
+    const uint8_t* const patchesEnd = p + (renameBytes ? renameBytes - kRenameBytes : 0);
+    for (uint32_t i = 0; i < patchCount; ++i) {
+        if (patchesEnd - p < static_cast<ptrdiff_t>(kPatchHeadBytes)) return false;
+        Plan::Patch x;
+        x.at = GetU64(p);
+        const uint32_t n = GetU32(p + 8);
+        p += kPatchHeadBytes;
+        if (static_cast<uint64_t>(patchesEnd - p) < n) return false;
+        x.bytes.assign(p, p + n);
+        p += n;
+        plan.patches.push_back(std::move(x));
+    }
+    if (p != patchesEnd) return false;
     plan.image.resize(static_cast<size_t>(imageSize));
     if ((imageSize && !m_file.ReadAt(headBytes, plan.image.data(), plan.image.size())) ||
         SlotCrc(plan.image.data(), plan.image.size()) != GetU32(head + 88))

@@ -12,6 +12,10 @@
 //            slot is flushed before the record that points at it is written
 // The plan and the first progress record are flushed before the vault is
 // written; a journal without them never touched its vault.
+//
+// A rename uses the same journal (version 3): its plan adds the new local
+// records, written together with the new directory tail once every move is
+// done, and its moves may go up (longer names) instead of down.
 #pragma once
 
 #include <cstddef>
@@ -37,7 +41,8 @@ constexpr uint64_t kMaxSlotBytes = 16ull * 1024 * 1024;
 // Largest rewrite kept in the journal whole.
 constexpr uint64_t kMaxImageBytes = 2 * kMaxSlotBytes;
 
-// One region of kept entries that moves down: len bytes from src to dst.
+// One region of kept entries that moves: len bytes from src to dst (down,
+// or up in a plan whose `upward` is set).
 struct Move {
     uint64_t src = 0;
     uint64_t dst = 0;
@@ -69,7 +74,29 @@ struct Plan {
     uint64_t guardStart = 0;
     uint32_t guardCrc = 0;
 
-    uint64_t ImageStart() const { return moves.empty() ? newDirOffset : moves.front().dst; }
+    // A rename's plan. Its moves all go one way: down (shorter names, in file
+    // order) or up (longer names, last region first, each from its top).
+    // Nothing below firstWrite is ever written, and the 32 bytes at
+    // firstWrite (the start of the first renamed entry's local record) stay
+    // as they were until the new local records go in: [guardStart,
+    // firstWrite) and those 32 bytes, old or new, identify the vault at
+    // every point of the rewrite.
+    bool rename = false;
+    bool upward = false;
+    uint64_t firstWrite = 0;
+    uint32_t headOldCrc = 0;
+    uint32_t headNewCrc = 0;
+    struct Patch {
+        uint64_t at = 0;
+        std::vector<uint8_t> bytes;
+    };
+    // New local records (enciphered), in file order; written with the tail.
+    std::vector<Patch> patches;
+
+    uint64_t ImageStart() const {
+        if (rename) return firstWrite;
+        return moves.empty() ? newDirOffset : moves.front().dst;
+    }
 };
 
 // Progress: moves before `move` are complete, and so are the first `done`
@@ -94,6 +121,9 @@ uint32_t SlotCrc(const uint8_t* data, size_t length);
 
 // The plan's encoded size (without states and slot).
 uint64_t PlanBytes(const Plan& plan);
+
+// Distance a move goes (down or up).
+inline uint64_t Distance(const Move& m) { return m.src > m.dst ? m.src - m.dst : m.dst - m.src; }
 
 // An open journal being written by a compaction (or by its recovery).
 class CJournal {

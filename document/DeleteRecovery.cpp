@@ -49,6 +49,28 @@ bool KeptEntriesInPlace(CFile& file, const deljournal::Plan& plan) {
     return true;
 }
 
+// A rename's vault at any point of its rewrite: nothing below the first
+// renamed entry's local record has changed, that record's first 32 bytes
+// are the old ones or the new ones, and the file is between the old and
+// the new size.
+bool RenamedVaultMatches(CFile& file, uint64_t size, const deljournal::Plan& plan) {
+    if (size < std::min(plan.oldSize, plan.newSize) || size > std::max(plan.oldSize, plan.newSize)) return false;
+    uint32_t guard = 0, head = 0;
+    return RangeCrc(file, plan.guardStart, plan.firstWrite, &guard) && guard == plan.guardCrc &&
+           RangeCrc(file, plan.firstWrite, plan.firstWrite + kLocalProbeSize, &head) &&
+           (head == plan.headOldCrc || head == plan.headNewCrc);
+}
+
+// Finishes a rename from wherever it stopped: the room for longer names,
+// the moves from the recorded progress on, then the new local records and
+// the tail (written again whole, whatever of them reached the disk).
+bool FinishRename(CFile& file, uint64_t size, deljournal::CJournal& journal, const Options& options) {
+    const deljournal::Plan& plan = journal.GetPlan();
+    if (size < plan.newSize && !Extend(file, size, plan.newSize)) return false;
+    if (plan.whole) return WriteWhole(file, plan, options);
+    return RunMoves(file, &journal, plan, journal.GetProgress(), options, nullptr) && WriteTail(file, plan);
+}
+
 bool TailInPlace(CFile& file, uint64_t size, const deljournal::Plan& plan) {
     if (size != plan.newSize) return false;
     std::vector<uint8_t> bytes(plan.tail.size());
@@ -75,6 +97,16 @@ RecoveryStatus RecoverDelete(const std::string& vaultPath, const std::string& jo
     uint64_t size = 0;
     if (!file.Open(vaultPath, CFile::Mode::ReadWriteExisting) || !file.Size(&size))
         return RecoveryStatus::NotThisVault;
+    if (plan.rename) {
+        if (!RenamedVaultMatches(file, size, plan)) return RecoveryStatus::NotThisVault;
+        Options run = options;
+        run.journalPath = journalPath;
+        if (!FinishRename(file, size, journal, run)) return RecoveryStatus::Failed;
+        file.Close();
+        journal.Close();
+        fileio::Remove(journalPath);
+        return RecoveryStatus::Finished;
+    }
     if (plan.whole) {
         // Every byte to write is in the journal: the rewrite is done again
         // whenever the bytes it never writes show this is the vault.

@@ -12,24 +12,8 @@
 
 namespace compaction {
 
-namespace {
-
 using namespace vault;
 
-// Bytes just below a small rewrite's first write that identify the vault to
-// its recovery.
-constexpr uint64_t kGuardBytes = 64 * 1024;
-
-struct DirRecord {
-    uint64_t position = 0;   // of the central record
-    uint64_t length = 0;     // 46 + n + m + k
-    CentralHeader header;
-    std::string name;
-    bool deleted = false;
-};
-
-// Reads every central record of the directory. NotAVault when the end record
-// is missing or a record cannot be read.
 Status ReadDirectory(CFile& file, DirectoryInfo* dir, std::vector<DirRecord>* records) {
     if (LocateDirectory(file, dir) != VaultStatus::Ok) return Status::NotAVault;
     CentralDirectoryWalker walker(&file, *dir);
@@ -45,6 +29,8 @@ Status ReadDirectory(CFile& file, DirectoryInfo* dir, std::vector<DirRecord>* re
     }
     return st == VaultStatus::EndOfList ? Status::Done : Status::NotAVault;
 }
+
+namespace {
 
 // Works out the moves and the new tail. The records must list their local
 // records in file order, each entry's data ending before the next entry
@@ -134,6 +120,7 @@ const char* StatusText(Status status) {
         case Status::Refused: return "the vault's layout cannot be rewritten safely";
         case Status::JournalFailed: return "the delete journal cannot be written";
         case Status::WriteFailed: return "a write failed; the delete journal will finish the rewrite";
+        case Status::NoSpace: return "the vault's disk has no room for the longer names";
     }
     return "?";
 }
@@ -224,13 +211,28 @@ Outcome CompactVault(const std::string& vaultPath, const NameSelector& select, c
     }
     out.entriesKept = kept;
 
+    ExecutePlan(file, &plan, options, recovered, room, &out);
+    if (out.status != Status::Done && out.status != Status::WriteFailed) {
+        out.entriesKept = out.entriesBefore;
+        out.deleted.clear();
+        out.deletedUtf8.clear();
+        out.moved.clear();
+    }
+    return out;
+}
+
+void ExecutePlan(CFile& file, deljournal::Plan* planIn, const Options& options, RecoveryStatus recovered,
+                 uint64_t room, Outcome* out) {
+    deljournal::Plan& plan = *planIn;
+    out->status = Status::Done;
     deljournal::CJournal journal;
     const bool guarded = !options.journalPath.empty();
     uint64_t total = 0, nearest = UINT64_MAX, straightSteps = 0;
     for (const deljournal::Move& m : plan.moves) {
+        const uint64_t d = deljournal::Distance(m);
         total += m.len;
-        nearest = std::min(nearest, m.src - m.dst);
-        straightSteps += (m.len + (m.src - m.dst) - 1) / (m.src - m.dst);
+        nearest = std::min(nearest, d);
+        straightSteps += (m.len + d - 1) / d;
     }
     // A straight step costs two flushes; saving bytes in the journal costs
     // writing them twice. Straight steps that number at most two more than
@@ -238,62 +240,75 @@ Outcome CompactVault(const std::string& vaultPath, const NameSelector& select, c
     // the journal and steps through its slot, whatever the distances.
     Options steps = options;
     if (straightSteps <= 2 + total / std::max<uint64_t>(options.directDistance, 1)) steps.directDistance = 0;
+    // A rename's image reaches from its first new local record to the new
+    // directory, moved or not.
+    const uint64_t imageBytes = plan.rename ? plan.newDirOffset - plan.firstWrite : total;
     // Kept whole in the journal when small (at most two slot steps), or when
     // some region moves too little for straight steps anyway. A larger one
     // goes in slot steps, which overlap the journal's writes with the
     // vault's.
-    if (guarded && total <= std::min({2 * plan.slotCapacity, room, deljournal::kMaxImageBytes}) &&
-        (total <= steps.directDistance || nearest < steps.directDistance)) {
+    if (guarded && imageBytes <= std::min({2 * plan.slotCapacity, room, deljournal::kMaxImageBytes}) &&
+        (total <= steps.directDistance || nearest < steps.directDistance || plan.moves.empty())) {
         // Small enough to keep in the journal whole: one write of the vault.
         plan.whole = true;
-        plan.image.resize(static_cast<size_t>(total));
-        uint64_t at = 0;
+        plan.image.resize(static_cast<size_t>(imageBytes));
         bool ok = true;
-        for (const deljournal::Move& m : plan.moves) {
-            ok = ok && file.ReadAt(m.src, plan.image.data() + at, static_cast<size_t>(m.len));
-            at += m.len;
+        if (plan.rename) {
+            // What stays where it is, then what moves there, then the new
+            // local records.
+            const uint64_t start = plan.firstWrite;
+            const uint64_t kept = std::min(plan.newDirOffset, plan.oldDirStart);
+            ok = file.ReadAt(start, plan.image.data(), static_cast<size_t>(kept - start));
+            for (const deljournal::Move& m : plan.moves)
+                ok = ok && file.ReadAt(m.src, plan.image.data() + (m.dst - start), static_cast<size_t>(m.len));
+            for (const deljournal::Plan::Patch& x : plan.patches)
+                std::copy(x.bytes.begin(), x.bytes.end(), plan.image.begin() + static_cast<ptrdiff_t>(x.at - start));
+        } else {
+            uint64_t at = 0;
+            for (const deljournal::Move& m : plan.moves) {
+                ok = ok && file.ReadAt(m.src, plan.image.data() + at, static_cast<size_t>(m.len));
+                at += m.len;
+            }
+            plan.guardStart = plan.ImageStart() - std::min<uint64_t>(plan.ImageStart(), kGuardBytes);
+            ok = ok && RangeCrc(file, plan.guardStart, plan.ImageStart(), &plan.guardCrc);
         }
-        plan.guardStart = plan.ImageStart() - std::min<uint64_t>(plan.ImageStart(), kGuardBytes);
-        ok = ok && RangeCrc(file, plan.guardStart, plan.ImageStart(), &plan.guardCrc);
         if (!ok) {
-            out.status = Status::NotAVault;
-            out.deleted.clear();
-            out.deletedUtf8.clear();
-            out.moved.clear();
-            return out;
+            out->status = Status::NotAVault;
+            return;
         }
     }
     // Another vault's journal at the name is that vault's only way to finish
     // its rewrite: it moves aside before this one takes the name.
     if (guarded && recovered == RecoveryStatus::NotThisVault &&
-        !FreeDeleteJournalPlace(options.journalPath, &out.parkedJournal)) {
-        out.status = Status::JournalFailed;
-        out.entriesKept = out.entriesBefore;
-        out.deleted.clear();
-        out.deletedUtf8.clear();
-        out.moved.clear();
-        return out;
+        !FreeDeleteJournalPlace(options.journalPath, &out->parkedJournal)) {
+        out->status = Status::JournalFailed;
+        return;
     }
     if (guarded && !journal.Create(options.journalPath, plan)) {
-        out.status = Status::JournalFailed;
-        out.entriesKept = out.entriesBefore;
-        out.deleted.clear();
-        out.deletedUtf8.clear();
-        out.moved.clear();
-        return out;
+        out->status = Status::JournalFailed;
+        return;
     }
-    if (plan.whole) out.bytesMoved = total;
+    // Longer names make the vault longer: the room is taken first, so that
+    // a full disk stops the rename before anything has moved.
+    if (plan.newSize > plan.oldSize && !Extend(file, plan.oldSize, plan.newSize)) {
+        const bool back = file.Truncate(plan.oldSize) && file.Flush();
+        file.Close();
+        journal.Close();
+        if (back && guarded) fileio::Remove(options.journalPath);
+        out->status = back ? Status::NoSpace : Status::WriteFailed;
+        return;
+    }
+    if (plan.whole) out->bytesMoved = total;
     if (plan.whole ? !WriteWhole(file, plan, options)
                    : (!RunMoves(file, guarded ? &journal : nullptr, plan, deljournal::Progress(), steps,
-                                &out.bytesMoved) ||
+                                &out->bytesMoved) ||
                       !WriteTail(file, plan))) {
-        out.status = Status::WriteFailed;
-        return out;
+        out->status = Status::WriteFailed;
+        return;
     }
     file.Close();
     journal.Close();
     if (guarded) fileio::Remove(options.journalPath);
-    return out;
 }
 
 }  // namespace compaction

@@ -33,6 +33,7 @@ enum class Status {
     JournalFailed,  // the journal could not be written: untouched
     WriteFailed,    // the vault was being rewritten when a write failed; the
                     // journal stays and RecoverDelete finishes the rewrite
+    NoSpace,        // a rename's longer names did not fit on the disk: untouched
 };
 
 const char* StatusText(Status status);
@@ -49,6 +50,10 @@ struct Options {
     // and written twice, which is quickest while they stay in the
     // processor's cache.
     uint64_t slotBytes = 2 * 1024 * 1024;
+    // The same for a rename, whose moves are only as long as its names grew
+    // or shrank and so always go through the slot: larger steps there cost
+    // fewer flushes of the vault.
+    uint64_t renameSlotBytes = 8 * 1024 * 1024;
     // A region that moves down by at least this much goes in steps as long
     // as the distance without saving anything; shorter distances go through
     // the journal's slot. Each straight step costs a flush of the vault and
@@ -59,6 +64,11 @@ struct Options {
     uint64_t directDistance = 1024 * 1024;
     // Size of one read or write of entry data.
     size_t chunkBytes = 1024 * 1024;
+    // A rename's regions up to this long are kept in the journal (up to
+    // 8 MB in all) and written with the new local records instead of moving
+    // step by step: a folder's many small entries then cost one write at the
+    // end instead of a few flushes each.
+    uint64_t patchedMove = 256 * 1024;
     // When set, sees every stored name and the ones selected before anything
     // is written; false leaves the vault untouched (status Declined).
     std::function<bool(const std::vector<vault::StoredName>& names,
@@ -78,6 +88,8 @@ struct Outcome {
     // Where a delete journal of another vault, found at the journal's name,
     // was parked before this rewrite took the name (empty: none was there).
     std::string parkedJournal;
+    // A rename's (old stored name, new stored name) pairs, in directory order.
+    std::vector<std::pair<std::string, std::string>> renamed;
 };
 
 // True for a stored name ("dir/a.txt", "dir/") whose record is to go.
@@ -93,6 +105,24 @@ using NameSelector = std::function<bool(const std::string& storedName, bool utf8
 // side name is taken the vault is left untouched (JournalFailed).
 Outcome CompactVault(const std::string& vaultPath, const Selector& select, const Options& options);
 Outcome CompactVault(const std::string& vaultPath, const NameSelector& select, const Options& options);
+
+// A rename: true, with the new name's stored bytes and UTF-8 flag, for a
+// stored name (its bytes and flag) whose record is to be renamed.
+struct NewName {
+    std::string bytes;
+    bool utf8 = false;
+};
+using Renamer = std::function<bool(const std::string& storedName, bool utf8, NewName* to)>;
+
+// Gives every entry the renamer picks its new name, in its local and its
+// central record, in the same kind of pass as CompactVault (and under the
+// same journal, recovery and parking): entry data, CRC, sizes, times and
+// every other field stay. When local records change length the entries
+// behind them move, down for shorter names and up for longer ones (the
+// vault then grows by that much; NoSpace when its disk cannot hold it).
+// options.approve sees the stored names and the old names picked.
+// NothingMatched when no name changes.
+Outcome RenameEntries(const std::string& vaultPath, const Renamer& rename, const Options& options);
 
 // The stored names of the vault's central records in directory order. False
 // when the vault cannot be opened or its directory cannot be read.

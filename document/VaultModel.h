@@ -302,6 +302,22 @@ public:
     void SetDeleteJournalPath(const std::string& path) { m_deleteJournalPath = path; }
     const std::string& DeleteJournalPathOf() const { return m_deleteJournalPath; }
 
+    // --- renaming
+    enum class RenameResult {
+        Renamed,   // done (also when the name was already that)
+        NotFound,  // no entry has that path
+        Unusable,  // empty, "." or "..", a character Windows forbids, or too long
+        Taken,     // another entry of the folder has the name, in any case
+        Failed,    // the vault could not be rewritten; list and vault as before
+    };
+    // Renames the entry storedPath ('/' or '\' form, any case; a folder
+    // takes every entry below it) to newLeafName within its folder, in the
+    // vault and in the entry list. The entries' data, sizes and times stay;
+    // the rewrite goes in one pass under the delete journal (see
+    // DelZipFromFile). A change of case only is a rename. Lifts write
+    // protection around the rewrite; rebuild the rows afterwards.
+    RenameResult RenameEntry(const std::string& storedPath, const std::string& newLeafName);
+
 private:
     std::string m_deleteJournalPath;
     std::string m_vaultPath;

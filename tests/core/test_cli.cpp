@@ -284,13 +284,25 @@ TEST_F(CliTest, NamesInEveryScriptGoInComeOutAndGoExactly) {
     EXPECT_EQ(made, wanted);
     for (const std::string& leaf : leaves) EXPECT_EQ(ReadAll(Path("out/in/" + leaf)), leaf);
 
+    // check reads every name as stored; a rename takes a name from UTF-8 to
+    // the code page (its flag cleared), and check still agrees.
+    EXPECT_EQ(RunTool({"check", "--codepage", "1252", m_vault}).rc, 0);
+    ToolRun ren = RunTool({"rename", "--codepage", "1252", "--journal", m_journal, m_vault, "in/" + leaves[3],
+                           u8"j\u00e9.txt"});
+    ASSERT_EQ(ren.rc, 0) << ren.err;
+    ToolRun checked = RunTool({"check", "--codepage", "1252", m_vault});
+    EXPECT_EQ(checked.rc, 0) << checked.out << checked.err;
+    std::vector<std::pair<std::string, bool>> renamed = expected;
+    renamed[6] = {"in/j\xE9.txt", false};
+    EXPECT_EQ(StoredNames(m_vault), renamed);
+
     // Greek and Cyrillic names match in any case.
     ToolRun del = RunTool({"delete", "--codepage", "1252", "--journal", m_journal, m_vault, u8"in/\u03c9MEGA.TXT",
                            u8"IN/\u043a\u0418\u0420\u0418\u041b\u041b\u0418\u0426\u0410.TXT", u8"in/NA\u00cfVE CAF\u00c9.txt"});
     ASSERT_EQ(del.rc, 0) << del.err;
     EXPECT_NE(del.out.find(u8"deleted in/na\u00efve caf\u00e9.txt\n"), std::string::npos) << del.out;
     EXPECT_EQ(StoredNames(m_vault), (std::vector<std::pair<std::string, bool>>{expected[0], expected[1], expected[4],
-                                                                              expected[6]}));
+                                                                              renamed[6]}));
 }
 
 TEST_F(CliTest, CodePageNamesOfAnOlderVaultReadBackUnchanged) {
@@ -597,4 +609,85 @@ TEST_F(CliTest, DeleteParksAnotherVaultsStoppedDeleteAndItsRecoverFinishesIt) {
     EXPECT_EQ(VaultNames(other), (std::vector<std::string>{"f1", "f2", "f3", "f4", "f5"}));
     EXPECT_EQ(RunTool({"cat", other, "f5"}).out, entries[5].second);
     EXPECT_FALSE(fileio::Exists(Path("qv0327711.del.1")));
+}
+
+// ---------------------------------------------------------------------------
+// rename
+
+// What a rename must keep of each entry: everything the reader lists but
+// the name, and the data.
+struct Kept {
+    uint32_t attributes;
+    int32_t packed, size;
+    FileTime modified, accessed, created;
+    std::string data;
+};
+
+Kept KeptOf(const std::string& vault, const std::string& name) {
+    Kept k{};
+    VaultHandle* h = OpenVaultReader(vault.c_str(), 0, kVaultSourcePath, "");
+    ZipEntryInfo info;
+    if (h && ReadEntryInfo(h, -1, &info) == kVaultOk) {
+        const int n = info.index;
+        for (int i = 0; i < n; ++i) {
+            if (ReadEntryInfo(h, i, &info) != kVaultOk || name != info.name) continue;
+            k = Kept{info.attributes,      info.compressedSize, info.uncompressedSize, info.modificationTime,
+                     info.accessTime, info.creationTime,  ""};
+        }
+    }
+    if (h) CloseVaultHandle(h);
+    k.data = RunTool({"cat", vault, name}).out;
+    return k;
+}
+
+bool operator==(const Kept& a, const Kept& b) {
+    return a.attributes == b.attributes && a.packed == b.packed && a.size == b.size && a.modified == b.modified &&
+           a.accessed == b.accessed && a.created == b.created && a.data == b.data;
+}
+
+TEST_F(CliTest, RenameTakesAFileOrAFolderTreeAndKeepsEverythingButTheName) {
+    std::vector<std::pair<std::string, std::string>> entries = {
+        {"first.txt", std::string(5000, 'f')}, {"Docs/", ""}, {"Docs/a.txt", "a"},
+        {"Docs/sub/b.bin", std::string(9000, 'b')}, {"Docsx.txt", "x"}, {"last.txt", "last"}};
+    MakeVault(m_vault, entries, m_journal);
+    std::vector<Kept> before;
+    for (const auto& e : entries) before.push_back(KeptOf(m_vault, e.first));
+
+    // Longer (the entries behind move up), shorter (down), a folder's tree
+    // by a backslashed name in another case, and a change of case only.
+    const std::vector<std::vector<std::string>> steps = {
+        {"first.txt", "a-much-longer-name-than-the-first-one-had.txt"},
+        {"a-much-longer-name-than-the-first-one-had.txt", "1.txt"},
+        {"docs\\", "Papers"},
+        {"papers/SUB", "papers/Deeper"},
+        {"LAST.txt", "Last.TXT"}};
+    for (const auto& step : steps) {
+        ToolRun run = RunTool({"rename", "--journal", m_journal, m_vault, step[0], step[1]});
+        EXPECT_EQ(run.rc, 0) << step[0] << run.err;
+    }
+    const std::vector<std::string> now = {"1.txt",      "Papers/",   "Papers/a.txt", "Papers/Deeper/b.bin",
+                                          "Docsx.txt", "Last.TXT"};
+    EXPECT_EQ(VaultNames(m_vault), now);
+    for (size_t i = 0; i < now.size(); ++i) EXPECT_TRUE(KeptOf(m_vault, now[i]) == before[i]) << now[i];
+    EXPECT_EQ(RunTool({"check", m_vault}).rc, 0);
+    EXPECT_FALSE(fileio::Exists(Path("qv0327711.del")));
+}
+
+TEST_F(CliTest, RenameThatCannotGoLeavesTheVaultAlone) {
+    MakeVault(m_vault, {{"Docs/", ""}, {"Docs/a.txt", "a"}, {"Docs/B.txt", "b"}, {"keep.txt", "kept"}}, m_journal);
+    const std::string before = ReadAll(m_vault);
+    const std::vector<std::vector<std::string>> refused = {
+        {"absent.txt", "x.txt", "no entry"}, {"Doc", "x", "no entry"},
+        {"docs/a.txt", "b.TXT", "taken"},     {"keep.txt", "DOCS", "taken"},
+        {"docs/a.txt", "", "usable"},         {"docs/a.txt", "..", "usable"},
+        {"docs/a.txt", "a:b", "usable"},      {"docs/a.txt", "a?", "usable"},
+        {"docs", std::string(256, 'n'), "usable"}, {"docs/a.txt", "keep/a.txt", "stays in the folder"}};
+    for (const auto& r : refused) {
+        ToolRun run = RunTool({"rename", "--journal", m_journal, m_vault, r[0], r[1]});
+        EXPECT_EQ(run.rc, 1) << r[0] << " -> " << r[1];
+        EXPECT_NE(run.err.find(r[2]), std::string::npos) << run.err;
+        EXPECT_EQ(ReadAll(m_vault), before) << r[0] << " -> " << r[1];
+    }
+    EXPECT_EQ(RunTool({"rename", m_vault, "keep.txt"}).rc, 2);
+    EXPECT_NE(RunTool({"--help"}).out.find("rename VAULT OLD NEW"), std::string::npos);
 }

@@ -407,6 +407,56 @@ TEST(VaultModelDelete, NamesWhoseBytesDoNotConvertAreDeletedByTheirBytes) {
     EXPECT_EQ(model.EntryAt(0)->storedName, "\xFF\xFE" "a.txt");
 }
 
+// Renaming through the model: each refusal leaves vault and list alone; a
+// folder's tree, a change of case and a name that moves the entries behind
+// it each leave the vault holding every entry's data under its new name,
+// with the list following it (names and offsets).
+TEST(VaultModelRename, RefusalsChangeNothingAndRenamesTheListFollows) {
+    ModelFixture f;
+    const Bytes before = ReadBytes(f.dir / "v.vfo");
+    std::vector<uint32_t> offsets;
+    for (const auto& e : f.model.Entries()) offsets.push_back(e->localOffset);
+    using R = CVaultModel::RenameResult;
+    EXPECT_EQ(f.model.RenameEntry("absent.txt", "x.txt"), R::NotFound);
+    for (const std::string bad : {"", ".", "..", "a|b", "a\\b", "tab\t", "end."})
+        EXPECT_EQ(f.model.RenameEntry("first.txt", bad), R::Unusable) << bad;
+    EXPECT_EQ(f.model.RenameEntry("docs/", std::string(250, 'd')), R::Unusable);  // docs/sub/b.bin too long
+    EXPECT_EQ(f.model.RenameEntry("first.txt", "DOCSX.TXT"), R::Taken);
+    EXPECT_EQ(f.model.RenameEntry("last.bin", "Docs"), R::Taken);
+    EXPECT_EQ(f.model.RenameEntry("readme.txt", "new.txt"), R::Taken);  // both case forms would be new.txt
+    EXPECT_EQ(f.model.RenameEntry("last.bin", u8"\u03c9MEGA"), R::Taken);   // the folder, in Greek lower case
+    EXPECT_EQ(ReadBytes(f.dir / "v.vfo"), before);
+    EXPECT_EQ(f.Names(), (std::vector<std::string>{"first.txt", "docs/", "docs/a.txt", "docs/sub/b.bin", "docsx.txt",
+                                                   "Readme.txt", "README.TXT", "last.bin",
+                                                   u8"\u03a9mega/\u65e5\u672c\U0001F600.txt",
+                                                   u8"na\u00efve caf\u00e9.txt"}));
+
+    EXPECT_EQ(f.model.RenameEntry("docs\\", "Papers"), R::Renamed);
+    EXPECT_EQ(f.model.RenameEntry("FIRST.TXT", "First.txt"), R::Renamed);
+    EXPECT_EQ(f.model.RenameEntry("papers/sub/b.bin", "b-with-a-name-long-enough-to-move-what-follows.bin"),
+              R::Renamed);
+    // Matched without regard to case beyond ASCII; the new name leaves the
+    // code page, so it is stored as UTF-8 with the flag.
+    EXPECT_EQ(f.model.RenameEntry(u8"NA\u00cfVE CAF\u00c9.TXT", u8"\u03a9m\u00e9ga.txt"), R::Renamed);
+    std::vector<TestEntry> renamed = SomeEntries();
+    const char* const names[] = {"First.txt", "Papers/", "Papers/a.txt",
+                                 "Papers/sub/b-with-a-name-long-enough-to-move-what-follows.bin"};
+    for (size_t i = 0; i < 4; ++i) renamed[i].name = names[i];
+    renamed[9].name = u8"\u03a9m\u00e9ga.txt";
+    ExpectVaultHoldsAllBut(f.dir / "v.vfo", renamed, {});
+    const std::vector<ListedEntry> listed = Listed(f.dir / "v.vfo");
+    EXPECT_TRUE(listed.back().info.nameUtf8);
+    EXPECT_EQ(listed.back().info.storedName, u8"\u03a9m\u00e9ga.txt");
+    EXPECT_TRUE(f.model.Entries().back()->nameUtf8);
+    ASSERT_EQ(listed.size(), f.model.EntryCount());
+    for (size_t i = 0; i < listed.size(); ++i) {
+        EXPECT_EQ(f.model.Entries()[i]->path, listed[i].info.name);
+        EXPECT_EQ(f.model.Entries()[i]->localOffset, listed[i].info.localOffset);
+    }
+    EXPECT_GT(listed.back().info.localOffset, offsets.back());  // moved up behind the longer name
+    EXPECT_FALSE(fileio::Exists(deljournal::DeleteJournalPathFor(f.dir / kAddJournalName)));
+}
+
 // ---------------------------------------------------------------------------
 // The delete journal.
 

@@ -1,12 +1,13 @@
-// Fault injection over every write of a delete: each write failing in turn,
-// the process stopped at each write, and a power cut at each write (what was
-// not flushed is lost). After RecoverVault the vault must be exactly as it
-// was before the delete or exactly as the delete leaves it.
+// Fault injection over every write of a delete or a rename: each write
+// failing in turn, the process stopped at each write, and a power cut at
+// each write (what was not flushed is lost). After RecoverVault the vault
+// must be exactly as it was before or exactly as the rewrite leaves it.
 #include <gtest/gtest.h>
 
 #include "PowerCut.h"
 #include "VaultTestUtil.h"
 #include "document/DeleteJournal.h"
+#include "document/EntryRename.h"
 #include "document/VaultCompaction.h"
 #include "document/VaultModel.h"
 #include "document/VaultRecovery.h"
@@ -33,14 +34,15 @@ const char* FaultName(Fault f) {
 std::vector<TestEntry> FortyEntries() {
     std::vector<TestEntry> out;
     for (int i = 0; i < 40; ++i) {
-        char name[40];
+        char name[64];
         if (i % 13 == 6) {
             std::snprintf(name, sizeof name, "dir%02d/", i);
             out.push_back({name, {}, true});
             continue;
         }
-        std::snprintf(name, sizeof name, i % 4 == 1 ? u8"dir%02d/\u03a9\u65e5%02d\U0001F600.dat" : "dir%02d/e%02d.dat",
-                      i - i % 13 + 6, i);
+        std::snprintf(name, sizeof name,
+                      i % 4 == 1 && i != 25 ? u8"dir%02d/\u03a9\u65e5%02d\U0001F600%s.dat" : "dir%02d/e%02d%s.dat",
+                      i - i % 13 + 6, i, i == 25 ? "-named-at-length-to-be-cut-short" : "");
         const size_t size = 300 + (i * 977) % 2600 + (i == 20 ? 5000 : 0);
         out.push_back({name, MakeData(size, 100 + i, i % 3 == 0), false});
     }
@@ -52,16 +54,23 @@ struct Scenario {
     std::vector<int> gone;   // indexes into FortyEntries
     bool viaModel;           // DelZipFromFile with its own settings, else small steps
     uint64_t slot = 1024;    // small steps: room for a step's bytes in the journal
+    // A rename instead of a delete: this stored name (a folder: its tree) gets
+    // the last part renameTo.
+    const char* renameFrom = nullptr;
+    const char* renameTo = nullptr;
+    uint64_t patched = 0;    // a rename's regions this short go with its new local records
 };
 
 // Small steps so that both kinds of step (saved in the slot, and straight
 // moves by a long distance) happen many times on a small vault.
-compaction::Options SmallSteps(const std::string& journal, uint64_t slot) {
+compaction::Options SmallSteps(const std::string& journal, uint64_t slot, uint64_t patched = 0) {
     compaction::Options o;
     o.journalPath = journal;
     o.slotBytes = slot;
+    o.renameSlotBytes = slot;
     o.chunkBytes = 512;
     o.directDistance = 4000;
+    o.patchedMove = patched;
     return o;
 }
 
@@ -85,7 +94,56 @@ struct Bench {
         fileio::Remove(delJournal + ".new");
     }
 
+    void Rename(const Scenario& s) {
+        if (s.viaModel) {
+            CVaultModel model;
+            model.SetVaultPath(vault);
+            model.SetJournalPath(addJournal);
+            if (model.LoadVaultList()) model.RenameEntry(s.renameFrom, s.renameTo);
+            return;
+        }
+        std::vector<std::pair<std::string, std::string>> renames;
+        std::vector<std::string> names;
+        for (const TestEntry& e : entries) names.push_back(e.name);
+        ASSERT_EQ(renaming::PlanRename(names, s.renameFrom, s.renameTo, &renames), renaming::Check::Ok);
+        compaction::RenameEntries(
+            vault,
+            [&](const std::string& name, bool utf8, compaction::NewName* to) {
+                for (const auto& r : renames)
+                    if (r.first == vault::DecodeEntryName(name, utf8)) {
+                        const vault::StoredName stored = renaming::StoredNameOf(r.second);
+                        to->bytes = stored.bytes;
+                        to->utf8 = stored.utf8;
+                    }
+                return !to->bytes.empty();
+            },
+            SmallSteps(delJournal, s.slot, s.patched));
+    }
+
+    // The names the scenario leaves, in directory order ("" for a deleted entry).
+    std::vector<std::string> NamesAfter(const Scenario& s) const {
+        std::vector<std::string> names, out;
+        for (const TestEntry& e : entries) names.push_back(e.name);
+        std::vector<std::pair<std::string, std::string>> renames;
+        if (s.renameFrom) renaming::PlanRename(names, s.renameFrom, s.renameTo, &renames);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            std::string name = entries[i].name;
+            for (const auto& r : renames)
+                if (r.first == name) name = r.second;
+            for (int g : s.gone)
+                if (entries[g].name == entries[i].name ||
+                    (s.viaModel && entries[g].folder && entries[i].name.rfind(entries[g].name, 0) == 0))
+                    name.clear();
+            out.push_back(name);
+        }
+        return out;
+    }
+
     void Delete(const Scenario& s) {
+        if (s.renameFrom) {
+            Rename(s);
+            return;
+        }
         if (s.viaModel) {
             CVaultModel model;
             model.SetVaultPath(vault);
@@ -140,6 +198,11 @@ const std::vector<Scenario>& Scenarios() {
         {"first, through the model", {0}, true},
         {"last two, through the model", {38, 39}, true},
         {"a folder in the middle, through the model", {19}, true},
+        {"rename in the last third, longer", {}, false, 1024, "dir32/e27.dat", "e27-renamed-with-a-longer-name.dat"},
+        {"rename in the middle, shorter, kept whole", {}, false, 1 << 20, "dir19/e25-named-at-length-to-be-cut-short.dat",
+         "e25.dat"},
+        {"rename a folder's tree, longer, through the model", {}, true, 0, "DIR19", "dir19-under-a-longer-name"},
+        {"rename a folder's tree, longer, short regions in the journal", {}, false, 1024, "dir19\\", "folder-19", 2000},
     };
     return k;
 }
@@ -155,18 +218,16 @@ TEST(VaultDeleteFaults, EveryWriteFailingStoppingOrLosingPower) {
         const Bytes after = ReadBytes(b.vault);
         ASSERT_NE(after, b.before);
         ASSERT_GT(writes, 3);
-        // The clean result holds every other entry, byte for byte.
+        // The clean result holds every other entry, byte for byte, under
+        // its new name.
         std::vector<ListedEntry> listed;
         ASSERT_TRUE(ReadWholeVault(b.vault, &listed));
+        const std::vector<std::string> names = b.NamesAfter(s);
         size_t next = 0;
         for (size_t i = 0; i < b.entries.size(); ++i) {
-            bool gone = false;
-            for (int g : s.gone)
-                gone |= b.entries[g].name == b.entries[i].name ||
-                        (s.viaModel && b.entries[g].folder && b.entries[i].name.rfind(b.entries[g].name, 0) == 0);
-            if (gone) continue;
+            if (names[i].empty()) continue;
             ASSERT_LT(next, listed.size());
-            EXPECT_EQ(listed[next].info.name, b.entries[i].name);
+            EXPECT_EQ(listed[next].info.name, names[i]);
             EXPECT_EQ(listed[next].data, b.entries[i].data);
             EXPECT_EQ(listed[next].result, kVaultOk);
             ++next;

@@ -1,6 +1,6 @@
 // Taking entries out of the vault: what a selection expands to, relative
 // names, what a reported move takes out, the on-demand entry reader and the
-// opened copies in their own folder.
+// opened copies in their own folder, told from their entries and put back.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "VaultTestUtil.h"
+#include "document/CopyPutBack.h"
 #include "document/EntryReader.h"
 #include "document/OpenedCopies.h"
 #include "document/TransferOut.h"
@@ -312,4 +313,61 @@ TEST(OpenedCopies, ANameThatIsTakenIsNeverWrittenThrough) {
     for (uint32_t i = 0; i < 50; ++i)
         EXPECT_EQ(mine, ReadBytes(folder + "qv" + std::to_string(now + i) + ".txt")) << i;
     EXPECT_EQ(f.big, ReadBytes(copy));
+}
+
+// A copy is told from its entry by size and CRC-32; a changed one goes back
+// under its entry's name, or, with its entry renamed away, as a new entry;
+// an entry replaced meanwhile is told apart. The vault is read back each time.
+TEST(OpenedCopies, ChangedCopyIsToldFromItsEntryAndPutBack) {
+    Fixture f;
+    f.Build();
+    CVaultModel model;
+    model.SetVaultPath(f.vault);
+    model.SetJournalPath(f.dir / "qv0327711.tmp");
+    ASSERT_TRUE(model.LoadVaultList());
+    EntryStamp base;
+    ASSERT_TRUE(ReadEntryStamp(f.vault, "Docs\\big.txt", &base));
+    EXPECT_FALSE(ReadEntryStamp(f.vault, "docs/big.txt", &base));  // exact names only
+    EXPECT_EQ(base.size, f.big.size());
+    const std::string folder = OpenedCopiesFolder(f.dir.Path());
+    std::string copy, other;
+    ASSERT_TRUE(ExtractToTemp(f.vault, "Docs/big.txt", folder, &copy));
+    ASSERT_TRUE(ExtractToTemp(f.vault, "Docs/big.txt", folder, &other));
+    EXPECT_EQ(CompareOpenedCopy(f.vault, base, copy), CopyState::Unchanged);
+
+    Bytes edited = f.big;
+    edited[1000] ^= 1;  // same size, other CRC
+    ASSERT_TRUE(WriteBytes(copy, edited));
+    EXPECT_EQ(CompareOpenedCopy(f.vault, base, copy), CopyState::Changed);
+    EntryStamp now;
+    ASSERT_EQ(PutBackCopy(model, AddBatchHooks(), "Docs/big.txt", copy, &now), PutBackResult::Replaced);
+    std::vector<ListedEntry> listed;
+    ASSERT_TRUE(ReadWholeVault(f.vault, &listed));
+    ASSERT_EQ(listed.size(), 5u);
+    std::set<std::string> names;
+    for (const ListedEntry& e : listed) {
+        names.insert(e.info.name);
+        if (std::string(e.info.name) == "Docs/big.txt") EXPECT_EQ(e.data, edited);
+        if (std::string(e.info.name) == "Docs/noise.bin") EXPECT_EQ(e.data, f.noise);
+        EXPECT_EQ(e.result, kVaultOk) << e.info.name;
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"Docs/", "Docs/big.txt", "Docs/noise.bin", "empty.txt", "README"}));
+    EXPECT_EQ(CompareOpenedCopy(f.vault, now, copy), CopyState::Unchanged);
+
+    // The other copy was made from the entry before it was replaced.
+    ASSERT_TRUE(WriteBytes(other, MakeData(500, 11, true)));
+    EXPECT_EQ(CompareOpenedCopy(f.vault, base, other), CopyState::EntryChanged);
+
+    // Renamed away: the copy goes back as a new entry of its old name.
+    ASSERT_TRUE(WriteBytes(copy, MakeData(800, 12, true)));
+    ASSERT_EQ(model.RenameEntry("Docs/big.txt", "moved.txt"), CVaultModel::RenameResult::Renamed);
+    EXPECT_EQ(CompareOpenedCopy(f.vault, now, copy), CopyState::EntryGone);
+    ASSERT_EQ(AddCopyAs(model, "Docs/big.txt", copy, &now), PutBackResult::Added);
+    EXPECT_EQ(AddCopyAs(model, "Docs/BIG.txt", copy, &now), PutBackResult::Taken);
+    ASSERT_TRUE(ReadWholeVault(f.vault, &listed));
+    ASSERT_EQ(listed.size(), 6u);
+    EXPECT_EQ(std::string(listed.back().info.name), "Docs/big.txt");
+    EXPECT_EQ(listed.back().data, MakeData(800, 12, true));
+    EXPECT_TRUE(model.FindEntry("Docs/moved.txt"));
+    EXPECT_TRUE(model.FindEntry("Docs/big.txt"));
 }
