@@ -11,7 +11,9 @@
 #include "vault/format/VaultScan.h"
 #include "vault/format/VaultTime.h"
 #include "vault/reader/VaultHandleImpl.h"
+#include "vault/threads/ThreadPool.h"
 #include "vault/writer/AddJournalCheck.h"
+#include "vault/writer/ParallelDeflate.h"
 
 namespace vault {
 
@@ -467,6 +469,29 @@ uint32_t VaultWriter::WriteData(Source& src, uint16_t method, uint64_t reserved,
         *compressed += len;
         return kVaultOk;
     };
+
+    // A large file is compressed in blocks on several threads; reads and
+    // writes stay here, in the same order as for one stream.
+    const unsigned threads = VaultThreads();
+    const size_t blockSize = DeflateBlockSize();
+    if (method == kMethodDeflate && threads > 1 && src.expected >= 0 &&
+        static_cast<uint64_t>(src.expected) >= 2 * blockSize) {
+        const uint64_t blocks = (static_cast<uint64_t>(src.expected) + blockSize - 1) / blockSize;
+        DeflateIo io;
+        io.read = [&](uint8_t* buffer, size_t len, size_t* got) -> uint32_t {
+            if (!src.Read(buffer, len, got)) return kVaultWriteError;
+            if (*bytesRead + *got > 0xFFFFFFFFull) return kVaultTooLarge;
+            *bytesRead += *got;
+            return kVaultOk;
+        };
+        io.write = put;
+        io.waiting = &PumpVaultMessages;
+        uint64_t total = 0;
+        const uint32_t rc = DeflateInBlocks(static_cast<unsigned>(std::min<uint64_t>(threads, blocks)),
+                                            kDeflateLevel, kDeflateMemLevel, io, crcOut, &total, blockSize);
+        if (rc == kVaultOk) *bytesRead = total;
+        return rc;
+    }
 
     DeflateGuard deflater;
     if (method == kMethodDeflate) {
