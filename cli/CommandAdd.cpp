@@ -204,6 +204,7 @@ private:
 int CommandAdd(Session& s, const Arguments& a) {
     if (a.positional.size() < 2) throw UsageError{"add needs a VAULT and at least one PATH"};
     const std::string vaultPath = a.positional[0];
+    ApplyThreadsOption(a);
     std::string journalPath;
     if (!JournalPathOption(s, a, &journalPath)) return kExitFailure;
 
