@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include <zlib.h>
 
 #include "VaultTestUtil.h"
 #include "vault/format/VaultTime.h"
+#include "vault/writer/EntryPrefetch.h"
 #include "vault/writer/ParallelDeflate.h"
 #include "vault/writer/VaultWriter.h"
 
@@ -551,4 +553,55 @@ TEST(VaultWriterParallel, LargeEntriesGoInOnSeveralThreadsAndReadBack) {
         if (threads == 1) serialImage = image;
         else EXPECT_LE(image.size(), serialImage.size() + 64);  // a few bytes per block
     }
+}
+
+TEST(VaultWriterParallel, FilesReadAheadGoInAsTheWriterWouldHaveWrittenThem) {
+    TempDir dir("wr_prefetch");
+    std::vector<std::string> names;
+    for (int i = 0; i < 12; ++i) {
+        names.push_back(i == 4 ? "p4.zip" : "p" + std::to_string(i) + ".txt");
+        ASSERT_TRUE(WriteBytes(dir / names.back(), MakeData(1000 + 3000 * i, 70 + i, i % 3 != 0)));
+    }
+    Bytes images[2];
+    for (int ahead = 0; ahead < 2; ++ahead) {
+        SCOPED_TRACE(ahead ? "read ahead" : "read by the writer");
+        const std::string vaultPath = dir / (ahead ? "a.vfo" : "w.vfo");
+        fileio::Remove(dir / names[6]);  // listed, but not there to be read
+        vault::EntryPrefetcher prefetch(ahead ? 3 : 1);
+        EXPECT_EQ(prefetch.Active(), ahead == 1);
+        for (const std::string& n : names) prefetch.Expect(dir / n, n);
+        VaultHandle* w = OpenVaultWriter(vaultPath.c_str(), 0, kVaultSourcePath, nullptr);
+        ASSERT_NE(w, nullptr);
+        vault::AttachPrefetcher(w, &prefetch);
+        // Read ahead, the files are never read on this thread.
+        const std::thread::id self = std::this_thread::get_id();
+        if (ahead) {
+            fileio::SetReadHook([self](const std::string& path, size_t) {
+                return std::this_thread::get_id() != self || path.find(".vfo") != std::string::npos;
+            });
+        }
+        for (size_t i = 0; i < names.size(); ++i) {
+            if (i == 2) continue;  // listed, then not added: dropped
+            if (i == 6) {
+                // The writer reports it as it always did.
+                EXPECT_EQ(AddFile(w, names[i].c_str(), dir / names[i]), kVaultNoFile);
+                continue;
+            }
+            ASSERT_EQ(AddFile(w, names[i].c_str(), dir / names[i]), kVaultOk) << names[i];
+        }
+        fileio::SetReadHook(nullptr);
+        ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+        ASSERT_TRUE(WriteBytes(dir / names[6], MakeData(1000 + 3000 * 6, 76, true)));
+        std::vector<ListedEntry> listed;
+        ASSERT_TRUE(ReadWholeVault(vaultPath, &listed));
+        ASSERT_EQ(listed.size(), names.size() - 2);
+        for (const ListedEntry& e : listed) {
+            EXPECT_EQ(e.result, kVaultOk);
+            EXPECT_EQ(e.data, ReadBytes(dir / e.info.name)) << e.info.name;
+        }
+        images[ahead] = ReadBytes(vaultPath);
+    }
+    EXPECT_EQ(CentralHeaderAt(images[1], 3).method, vault::kMethodStored);  // p4.zip
+    // Byte for byte what the writer writes from the files itself.
+    EXPECT_EQ(images[0], images[1]);
 }

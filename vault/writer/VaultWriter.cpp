@@ -13,6 +13,7 @@
 #include "vault/reader/VaultHandleImpl.h"
 #include "vault/threads/ThreadPool.h"
 #include "vault/writer/AddJournalCheck.h"
+#include "vault/writer/EntryPrefetch.h"
 #include "vault/writer/ParallelDeflate.h"
 
 namespace vault {
@@ -109,6 +110,7 @@ struct VaultWriter::Source {
     uint64_t memoryPos = 0;
     int64_t expected = -1;     // expected size, -1 when unknown
     bool folder = false;       // no data at all
+    std::unique_ptr<PreparedFile> prepared;  // read and compressed ahead
 
     // Reads up to len bytes; false on a read error.
     bool Read(uint8_t* buffer, size_t len, size_t* got) {
@@ -309,7 +311,20 @@ uint32_t VaultWriter::Add(const char* name, const void* source, uint32_t sourceL
     uint32_t external = kExternalMemoryData;
     FileTime now = fileio::CurrentTime();
     FileTime writeTime = now, accessTime = now, creationTime = now;
-    switch (sourceType) {
+    // A file read and compressed ahead by the add pipeline.
+    if (sourceType == kVaultSourcePath && m_prefetch && source) {
+        src.prepared = m_prefetch->Take(static_cast<const char*>(source), method, &PumpVaultMessages);
+    }
+    switch (src.prepared ? kVaultSourceFolder + 1 : sourceType) {
+        case kVaultSourceFolder + 1: {
+            const FileInfo& info = src.prepared->info;
+            external = src.prepared->external;
+            src.expected = static_cast<int64_t>(info.size);
+            writeTime = info.writeTime;
+            accessTime = info.accessTime;
+            creationTime = info.creationTime;
+            break;
+        }
         case kVaultSourcePath:
         case kVaultSourceHandle: {
             if (!source) return kVaultBadArguments;
@@ -457,11 +472,26 @@ uint32_t VaultWriter::WriteData(Source& src, uint16_t method, uint64_t reserved,
                                 uint64_t* bytesRead, uint64_t* compressed) {
     *crcOut = 0;
     if (src.folder) return kVaultOk;
-    std::vector<uint8_t> in(kChunk), out(kChunk);
-    uint32_t crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
     // Whatever the source turns out to hold, the vault stays below its limit:
     // reserved counts everything but the data (records, directory, end).
     const uint64_t room = g_maxVaultBytes - std::min(g_maxVaultBytes, reserved);
+    if (src.prepared) {
+        // Read and compressed ahead: only the writes are left, as they would
+        // have come from here.
+        const std::vector<uint8_t>& data = src.prepared->data;
+        for (size_t at = 0; at < data.size(); at += kChunk) {
+            const size_t len = std::min(kChunk, data.size() - at);
+            if (*compressed + len > room) return kVaultTooLarge;
+            PumpVaultMessages();
+            if (!OutWrite(data.data() + at, len)) return kVaultWriteError;
+            *compressed += len;
+        }
+        *bytesRead = src.prepared->bytesRead;
+        *crcOut = src.prepared->crc;
+        return kVaultOk;
+    }
+    std::vector<uint8_t> in(kChunk), out(kChunk);
+    uint32_t crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
     auto put = [&](const uint8_t* data, size_t len) -> uint32_t {
         if (*compressed + len > room) return kVaultTooLarge;
         PumpVaultMessages();
