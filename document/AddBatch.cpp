@@ -268,8 +268,12 @@ size_t CAddBatch::ExpectFiles(const std::string& path, const std::string& prefix
         if (!m_prefetch || !m_prefetch->Active()) continue;
         const std::string stored = ToSlashes(prefix + item.name);
         // A file that asks the replace question is read when it is stored.
-        if (item.info.size > vault::kPrefetchLargest || FindKnown(stored, nullptr)) continue;
-        m_prefetch->Expect(JoinSourcePath(path, item.name), stored);
+        const std::string source = JoinSourcePath(path, item.name);
+        if (item.info.size > vault::kPrefetchLargest || FindKnown(stored, nullptr) ||
+            IsOwnFile(source)) {
+            continue;
+        }
+        m_prefetch->Expect(source, stored);
     }
     return i == from ? from + 1 : i;
 }
