@@ -396,51 +396,76 @@ uint32_t VaultWriter::Add(const char* name, const void* source, uint32_t sourceL
     const uint64_t tailBytes = DirectoryBytes() + centralProbe.size() + kEndBlockSize;
     if (start + localBytes.size() + dataBound + tailBytes > g_maxVaultBytes) return kVaultTooLarge;
 
-    if (m_seekable && !OutSeek(start)) {
-        m_error = kVaultSeekError;
-        return kVaultSeekError;
-    }
-    PumpVaultMessages();
-    if (!OutWrite(localBytes.data(), localBytes.size())) return kVaultWriteError;
-
     uint32_t crc = 0;
     uint64_t bytesRead = 0, compressed = 0;
-    const uint32_t dataResult = WriteData(src, method, start + localBytes.size() + tailBytes, &crc,
-                                          &bytesRead, &compressed);
-    src.owned.Close();
-    if (dataResult != kVaultOk) return dataResult;
-
-    local.header.crc = crc;
-    local.header.compressedSize = static_cast<uint32_t>(compressed);
-    local.header.uncompressedSize = static_cast<uint32_t>(bytesRead);
-    uint64_t entryBytes = localBytes.size() + compressed;
-    if (m_seekable) {
+    uint64_t entryBytes = 0;
+    if (src.prepared && m_seekable) {
+        // Read and compressed ahead: sizes and CRC-32 are known, so the local
+        // record goes out once, in its final form, together with the data.
+        const std::vector<uint8_t>& data = src.prepared->data;
+        const uint64_t reserved = start + localBytes.size() + tailBytes;
+        if (data.size() > g_maxVaultBytes - std::min(g_maxVaultBytes, reserved)) return kVaultTooLarge;
+        crc = src.prepared->crc;
+        bytesRead = src.prepared->bytesRead;
+        compressed = data.size();
+        local.header.crc = crc;
+        local.header.compressedSize = static_cast<uint32_t>(compressed);
+        local.header.uncompressedSize = static_cast<uint32_t>(bytesRead);
         local.header.flags &= static_cast<uint16_t>(~kFlagDescriptor);
         if (EncodeLocalRecord(local, &localBytes) != VaultStatus::Ok) return kVaultBadArguments;
+        entryBytes = localBytes.size() + compressed;
+        localBytes.insert(localBytes.end(), data.begin(), data.end());
         if (!OutSeek(start)) {
             m_error = kVaultSeekError;
             return kVaultSeekError;
         }
         PumpVaultMessages();
         if (!OutWrite(localBytes.data(), localBytes.size())) return kVaultWriteError;
-        if (!OutSeek(start + entryBytes)) {
+    } else {
+        if (m_seekable && !OutSeek(start)) {
             m_error = kVaultSeekError;
             return kVaultSeekError;
         }
-    } else {
-        if (method == kMethodStored && src.expected >= 0 &&
-            compressed != static_cast<uint64_t>(src.expected)) {
-            m_error = kVaultChangedMind;
-            return kVaultChangedMind;
-        }
-        DataDescriptor dd;
-        dd.crc = crc;
-        dd.compressedSize = static_cast<uint32_t>(compressed);
-        dd.uncompressedSize = static_cast<uint32_t>(bytesRead);
-        const auto bytes = EncodeDataDescriptor(dd);
         PumpVaultMessages();
-        if (!OutWrite(bytes.data(), bytes.size())) return kVaultWriteError;
-        entryBytes += bytes.size();
+        if (!OutWrite(localBytes.data(), localBytes.size())) return kVaultWriteError;
+
+        const uint32_t dataResult = WriteData(src, method, start + localBytes.size() + tailBytes, &crc,
+                                              &bytesRead, &compressed);
+        src.owned.Close();
+        if (dataResult != kVaultOk) return dataResult;
+
+        local.header.crc = crc;
+        local.header.compressedSize = static_cast<uint32_t>(compressed);
+        local.header.uncompressedSize = static_cast<uint32_t>(bytesRead);
+        entryBytes = localBytes.size() + compressed;
+        if (m_seekable) {
+            local.header.flags &= static_cast<uint16_t>(~kFlagDescriptor);
+            if (EncodeLocalRecord(local, &localBytes) != VaultStatus::Ok) return kVaultBadArguments;
+            if (!OutSeek(start)) {
+                m_error = kVaultSeekError;
+                return kVaultSeekError;
+            }
+            PumpVaultMessages();
+            if (!OutWrite(localBytes.data(), localBytes.size())) return kVaultWriteError;
+            if (!OutSeek(start + entryBytes)) {
+                m_error = kVaultSeekError;
+                return kVaultSeekError;
+            }
+        } else {
+            if (method == kMethodStored && src.expected >= 0 &&
+                compressed != static_cast<uint64_t>(src.expected)) {
+                m_error = kVaultChangedMind;
+                return kVaultChangedMind;
+            }
+            DataDescriptor dd;
+            dd.crc = crc;
+            dd.compressedSize = static_cast<uint32_t>(compressed);
+            dd.uncompressedSize = static_cast<uint32_t>(bytesRead);
+            const auto bytes = EncodeDataDescriptor(dd);
+            PumpVaultMessages();
+            if (!OutWrite(bytes.data(), bytes.size())) return kVaultWriteError;
+            entryBytes += bytes.size();
+        }
     }
 
     central.header.flags = local.header.flags;
