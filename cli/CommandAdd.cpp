@@ -7,6 +7,8 @@
 #include "document/VaultRecovery.h"
 #include "vault/fileio/FileIo.h"
 #include "vault/format/VaultRecords.h"
+#include "vault/threads/ThreadPool.h"
+#include "vault/writer/EntryPrefetch.h"
 
 namespace hbcli {
 namespace {
@@ -135,8 +137,9 @@ private:
 
 class VaultAppender {
 public:
-    VaultAppender(Session& s, const std::string& vault, const std::string& journal)
-        : m_s(s), m_vault(vault), m_journal(journal) {}
+    VaultAppender(Session& s, const std::string& vault, const std::string& journal,
+                  vault::EntryPrefetcher* prefetch)
+        : m_s(s), m_vault(vault), m_journal(journal), m_prefetch(prefetch) {}
     ~VaultAppender() { Finish(); }
 
     bool Open() {
@@ -146,6 +149,7 @@ public:
             m_s.Error(m_vault + ": " + WriterText(1));
             return false;
         }
+        vault::AttachPrefetcher(m_writer, m_prefetch);
         m_roundEntries = 0;
         m_roundBytes = 0;
         return true;
@@ -195,6 +199,7 @@ private:
     Session& m_s;
     std::string m_vault, m_journal;
     VaultHandle* m_writer = nullptr;
+    vault::EntryPrefetcher* m_prefetch;
     bool m_journalBefore = false;
     size_t m_roundEntries = 0;
     uint64_t m_roundBytes = 0;
@@ -204,6 +209,7 @@ private:
 int CommandAdd(Session& s, const Arguments& a) {
     if (a.positional.size() < 2) throw UsageError{"add needs a VAULT and at least one PATH"};
     const std::string vaultPath = a.positional[0];
+    ApplyThreadsOption(a);
     std::string journalPath;
     if (!JournalPathOption(s, a, &journalPath)) return kExitFailure;
 
@@ -231,9 +237,18 @@ int CommandAdd(Session& s, const Arguments& a) {
 
     size_t added = 0, skipped = 0, entries = existingEntries;
     uint64_t projected = vaultSize;
-    VaultAppender appender(s, vaultPath, journalPath);
-    bool open = false;
     std::vector<AddItem>& items = planner.Items();
+    // Small files are read and compressed a few entries ahead on the other
+    // processors while the writer stores the current one.
+    vault::EntryPrefetcher prefetch(vault::VaultThreads());
+    for (const AddItem& item : items) {
+        if (!item.folder && item.size <= vault::kPrefetchLargest &&
+            !present.count(UpperAscii(item.name))) {
+            prefetch.Expect(item.source, item.name);
+        }
+    }
+    VaultAppender appender(s, vaultPath, journalPath, &prefetch);
+    bool open = false;
     for (size_t i = 0; i < items.size(); ++i) {
         const AddItem& item = items[i];
         if (g_stopRequested) {

@@ -1,6 +1,7 @@
 // hollowbox-vault extract and cat: entries out to a folder or to standard output.
 #include <algorithm>
 
+#include "cli/ExtractWorkers.h"
 #include "cli/ToolCommon.h"
 #include "cli/ToolPlatform.h"
 #include "vault/fileio/FileIo.h"
@@ -117,6 +118,7 @@ int CommandExtract(Session& s, const Arguments& a) {
     const std::string vaultPath = a.positional[0];
     const std::string dir = dv->second;
     const bool overwrite = a.flags.count("--overwrite") != 0;
+    ApplyThreadsOption(a);
     std::vector<std::string> names(a.positional.begin() + 1, a.positional.end());
 
     OpenVault v;
@@ -140,6 +142,10 @@ int CommandExtract(Session& s, const Arguments& a) {
     }
     size_t n = 0;
     std::set<std::string> checkedFolders;  // saves a walk up the path per file
+    // Folders are made here, in order; files are unpacked by the workers.
+    ExtractWorkers workers(vaultPath, v.reader.get(), vault::VaultThreads(),
+                           [&s](VaultHandle* reader, const Entry& e, const std::string& target,
+                                bool replace) { ExtractFile(s, reader, e, target, replace); });
     for (const Entry* e : chosen) {
         ++n;
         if (!e->infoOk) {
@@ -154,6 +160,7 @@ int CommandExtract(Session& s, const Arguments& a) {
             continue;
         }
         s.Progress("extracting " + std::to_string(n) + "/" + std::to_string(chosen.size()) + " " + e->name);
+        for (size_t i = 1; i <= parts.size(); ++i) workers.Settle(JoinPath(dir, parts, i));
         if (e->IsFolder()) {
             SafeFolderChain(s, dir, parts, parts.size(), &checkedFolders);
             continue;
@@ -174,8 +181,9 @@ int CommandExtract(Session& s, const Arguments& a) {
             continue;
         }
         // With -o a link of that name is replaced itself, not written through.
-        ExtractFile(s, v.reader.get(), *e, target, state != PathState::Missing);
+        workers.Extract(*e, target, state != PathState::Missing);
     }
+    workers.Finish();
     s.ClearProgress();
     return s.Failed() ? kExitFailure : kExitOk;
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <set>
 #include <string>
@@ -101,6 +102,7 @@ private:
     bool m_progress;
     bool m_failed = false;
     bool m_shown = false;
+    std::recursive_mutex m_lock;  // workers of a command report through it too
     size_t m_width = 0;
     uint32_t m_lastTick = 0;
 };
@@ -193,6 +195,10 @@ const Entry* FindEntry(const std::vector<Entry>& entries, const std::string& req
 
 // ---------------------------------------------------------------------------
 // Before a command changes a vault.
+
+// --threads N (1 to 1024): sets the threads the vault core may use; without
+// it, one per processor. Throws UsageError on a bad value.
+void ApplyThreadsOption(const Arguments& a);
 
 // The add journal's path: --journal, else DefaultJournalPath. False (with
 // the error reported) when there is no safe default.

@@ -25,10 +25,11 @@ struct ToolCommand {
 const std::vector<ToolCommand>& Commands() {
     static const std::vector<ToolCommand> kCommands = {
         {"list", "VAULT", "list the entries", kListHelp, {kCodePageOption}, CommandList},
-        {"add", "VAULT PATH...", "add files and folder trees", kAddHelp, {{"--journal", nullptr, true}, kCodePageOption},
-         CommandAdd},
+        {"add", "VAULT PATH...", "add files and folder trees", kAddHelp,
+         {{"--journal", nullptr, true}, {"--threads", nullptr, true}, kCodePageOption}, CommandAdd},
         {"extract", "VAULT [NAME...] -d DIR", "unpack entries (all, or the named ones) into DIR", kExtractHelp,
-         {{"--dir", "-d", true}, {"--overwrite", "-o", false}, kCodePageOption}, CommandExtract},
+         {{"--dir", "-d", true}, {"--overwrite", "-o", false}, {"--threads", nullptr, true}, kCodePageOption},
+         CommandExtract},
         {"cat", "VAULT NAME", "write one entry's data to standard output", kCatHelp, {kCodePageOption}, CommandCat},
         {"check", "VAULT", "verify every record and every entry's CRC-32", kCheckHelp, {kCodePageOption}, CommandCheck},
         {"delete", "VAULT NAME...", "delete entries and folder trees, in place", kDeleteHelp,

@@ -8,6 +8,8 @@
 #include "vault/VaultApi.h"
 #include "vault/format/VaultEntryRules.h"
 #include "vault/format/VaultRecords.h"
+#include "vault/threads/ThreadPool.h"
+#include "vault/writer/EntryPrefetch.h"
 #include "vault/writer/VaultWriter.h"
 
 namespace {
@@ -25,7 +27,8 @@ std::string UpperPath(const std::string& path) { return UpperCaseName(ToBackslas
 }  // namespace
 
 CAddBatch::CAddBatch(CVaultModel& model, AddBatchHooks hooks, bool moveMode)
-    : m_model(model), m_hooks(std::move(hooks)), m_move(moveMode) {
+    : m_model(model), m_hooks(std::move(hooks)), m_move(moveMode),
+      m_prefetch(new vault::EntryPrefetcher(vault::VaultThreads())) {
     m_model.ClearMarks();
     m_known.reserve(m_model.EntryCount() * 2);
     for (const auto& e : m_model.Entries()) Known(e->path, e->attributes);
@@ -114,6 +117,7 @@ uint32_t CAddBatch::Store(const std::string& name, const std::string& source, ui
             m_stopped = true;
             return kVaultNoFile;
         }
+        vault::AttachPrefetcher(m_writer, m_prefetch.get());
     }
     const bool folder = source.empty();
     uint32_t external = 0, offset = 0, packed = 0, stored = 0;
@@ -244,11 +248,14 @@ void CAddBatch::AddFolder(const std::string& path, const std::string& vaultFolde
         return;
     }
     const std::string prefix = vaultFolder.empty() ? std::string() : vaultFolder + "\\";
-    for (const SourceItem& item : items) {
+    size_t expected = 0;
+    for (size_t i = 0; i < items.size(); ++i) {
+        const SourceItem& item = items[i];
         if (Halted()) {
             Checkpoint();
             return;
         }
+        if (i >= expected) expected = ExpectFiles(path, prefix, items, i);
         const std::string child = JoinSourcePath(path, item.name);
         if (item.folderLink) continue;
         if (item.folder) {
@@ -258,6 +265,24 @@ void CAddBatch::AddFolder(const std::string& path, const std::string& vaultFolde
         }
     }
     if (m_move && entryStored && !vaultFolder.empty()) m_movedFolders.push_back(path);
+}
+
+size_t CAddBatch::ExpectFiles(const std::string& path, const std::string& prefix,
+                              const std::vector<SourceItem>& items, size_t from) {
+    size_t i = from;
+    for (; i < items.size() && !items[i].folder && !items[i].folderLink; ++i) {
+        const SourceItem& item = items[i];
+        if (!m_prefetch || !m_prefetch->Active()) continue;
+        const std::string stored = ToSlashes(prefix + item.name);
+        // A file that asks the replace question is read when it is stored.
+        const std::string source = JoinSourcePath(path, item.name);
+        if (item.info.size > vault::kPrefetchLargest || FindKnown(stored, nullptr) ||
+            IsOwnFile(source)) {
+            continue;
+        }
+        m_prefetch->Expect(source, stored);
+    }
+    return i == from ? from + 1 : i;
 }
 
 void CAddBatch::AddFile(const std::string& source, const std::string& target,
@@ -370,6 +395,7 @@ void CAddBatch::Finish() {
     if (m_finished) return;
     m_finished = true;
     Checkpoint();
+    m_prefetch.reset();  // no worker outlives the batch
     if (m_move && !m_closeFailed) {
         for (const std::string& folder : m_movedFolders) RemoveEmptySourceFolder(folder);
     }

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -31,6 +32,10 @@
 #include "document/VaultModel.h"
 
 struct VaultHandle;
+struct SourceItem;
+namespace vault {
+class EntryPrefetcher;
+}
 
 // Which of the vault's limits an entry would break.
 enum class AddLimit {
@@ -149,6 +154,11 @@ private:
     uint32_t Store(const std::string& name, const std::string& source, uint64_t size,
                    CVaultModel::AddResult* out);
     void AddFolder(const std::string& path, const std::string& vaultFolder);
+    // Lists the files of items from `from` up to the next folder with the
+    // prefetcher, in the order they are about to be added; returns the index
+    // after them.
+    size_t ExpectFiles(const std::string& path, const std::string& prefix,
+                       const std::vector<SourceItem>& items, size_t from);
     void AddFile(const std::string& source, const std::string& target, const FileInfo& info);
     void ReplaceStep(const std::string& target, uint32_t attributes, const std::string& source);
     void ReachedLimit(const std::string& source, AddLimit limit);
@@ -166,6 +176,9 @@ private:
     bool m_closeFailed = false;
 
     VaultHandle* m_writer = nullptr;
+    // Reads and compresses the next small files on other threads while
+    // the writer stores the current one; ends with the batch.
+    std::unique_ptr<vault::EntryPrefetcher> m_prefetch;
     size_t m_roundEntries = 0;
     uint64_t m_roundBytes = 0;
     size_t m_stored = 0;

@@ -16,6 +16,8 @@
 #include "vault/VaultApi.h"
 #include "vault/fileio/FileIo.h"
 #include "vault/format/VaultRecords.h"
+#include "vault/threads/ThreadPool.h"
+#include "vault/writer/ParallelDeflate.h"
 
 namespace hbtest {
 
@@ -145,6 +147,21 @@ inline bool ReadWholeVault(const std::string& path, std::vector<ListedEntry>* ou
     CloseVaultHandle(r);
     return ok;
 }
+
+// Sets the core's thread count and the deflate block size for one test
+// (small blocks send small entries through the parallel deflate).
+struct ParallelGuard {
+    ParallelGuard(unsigned threads, size_t blockSize) {
+        vault::SetVaultThreads(threads);
+        vault::SetDeflateBlockSizeForTest(blockSize);
+    }
+    ~ParallelGuard() {
+        vault::SetVaultThreads(0);
+        vault::SetDeflateBlockSizeForTest(0);
+    }
+    ParallelGuard(const ParallelGuard&) = delete;
+    ParallelGuard& operator=(const ParallelGuard&) = delete;
+};
 
 // Resets the write hook however the test ends.
 struct WriteHookGuard {

@@ -116,6 +116,45 @@ TEST(CliExtractSafety, ReplacingNeverLeavesTheNameEmpty) {
     EXPECT_TRUE(now == "old content" || now == "new content") << now;
 }
 
+TEST(CliExtractSafety, EntriesForOneNameNeverRunTogetherOnSeveralThreads) {
+    TempDir dir("cli_threads");
+    const std::string vault = dir / "v.vfo";
+    // The same name three times (in two spellings), a file where a later
+    // entry wants a folder, and many others around them.
+    std::vector<TestEntry> entries;
+    for (int i = 0; i < 40; ++i) entries.push_back({"f" + std::to_string(i) + ".txt", MakeData(3000, i, true)});
+    entries.insert(entries.begin() + 5, {"dup.txt", B("first")});
+    entries.insert(entries.begin() + 9, {"DUP.txt", B("second")});
+    entries.insert(entries.begin() + 20, {"dup.txt", B("third")});
+    entries.insert(entries.begin() + 21, {"x", B("a file")});
+    entries.insert(entries.begin() + 30, {"x/y.txt", B("below a file")});
+    BuildVault(vault, entries);
+    const std::string out = dir / "out";
+    for (const char* threads : {"1", "7"}) {
+        SCOPED_TRACE(std::string(threads) + " threads");
+        fileio::MakeDirectoryChain(out);
+        const ToolResult r = Tool({"extract", "-o", "--threads", threads, vault, "-d", out});
+        EXPECT_EQ(r.rc, 1);  // x/y.txt cannot go below the file x
+        EXPECT_NE(r.err.find("not a folder"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("create"), std::string::npos) << r.err;
+        EXPECT_EQ(Text(out + fileio::Separator() + "x"), "a file");
+        for (int i = 0; i < 40; ++i) {
+            const std::string name = "f" + std::to_string(i) + ".txt";
+            EXPECT_EQ(ReadBytes(out + fileio::Separator() + name), MakeData(3000, i, true)) << name;
+        }
+#ifdef _WIN32
+        EXPECT_EQ(Text(out + "\\dup.txt"), "third");
+#else
+        EXPECT_EQ(Text(out + "/dup.txt"), "third");
+        EXPECT_EQ(Text(out + "/DUP.txt"), "second");
+#endif
+        std::error_code ec;
+        std::filesystem::remove_all(out, ec);
+    }
+    EXPECT_EQ(Tool({"extract", "--threads", "0", vault, "-d", out}).rc, 2);
+    EXPECT_EQ(Tool({"add", "--threads", "x", vault, dir / "v.vfo"}).rc, 2);
+}
+
 #ifndef _WIN32
 TEST(CliExtractSafety, LinksBelowTheTargetFolderAreNeverWrittenThrough) {
     TempDir dir("cli_links");

@@ -279,39 +279,44 @@ void ExpectAddedSubsequence(const std::vector<ListedEntry>& listed, size_t from)
 }  // namespace
 
 TEST(VaultRecoveryFaults, EveryWriteOfAnAddToAnExistingVault) {
-    TempDir dir("rc_faults");
-    const std::vector<TestEntry> old = OldEntries();
-    BuildVault(dir / "v.vfo", old);
-    const Bytes base = ReadBytes(dir / "v.vfo");
+    // One thread, then the large entries' data compressed on two.
+    for (unsigned threads : {1u, 2u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        ParallelGuard parallel(threads, 16 * 1024);
+        TempDir dir("rc_faults");
+        const std::vector<TestEntry> old = OldEntries();
+        BuildVault(dir / "v.vfo", old);
+        const Bytes base = ReadBytes(dir / "v.vfo");
 
-    const AddRun clean = RunAdd(dir, Fault::Fail, 0);
-    ASSERT_EQ(clean.closeResult, kVaultOk);
-    ASSERT_GT(clean.writes, 10);
-    std::vector<ListedEntry> listed;
-    ExpectVaultStartsWith(dir / "v.vfo", old, &listed);
-    ASSERT_EQ(listed.size(), old.size() + NewEntries().size());
+        const AddRun clean = RunAdd(dir, Fault::Fail, 0);
+        ASSERT_EQ(clean.closeResult, kVaultOk);
+        ASSERT_GT(clean.writes, 10);
+        std::vector<ListedEntry> listed;
+        ExpectVaultStartsWith(dir / "v.vfo", old, &listed);
+        ASSERT_EQ(listed.size(), old.size() + NewEntries().size());
 
-    for (Fault fault : {Fault::Fail, Fault::Stop}) {
-        for (int at = 1; at <= clean.writes; ++at) {
-            SCOPED_TRACE(std::string(fault == Fault::Fail ? "failing" : "stopping") + " write " +
-                         std::to_string(at));
-            ASSERT_TRUE(WriteBytes(dir / "v.vfo", base));
-            fileio::Remove(dir / "j.tmp");
-            const AddRun run = RunAdd(dir, fault, at);
-            // The document deletes the journal only after a close that succeeded.
-            if (fault == Fault::Fail && run.closeResult == kVaultOk) fileio::Remove(dir / "j.tmp");
+        for (Fault fault : {Fault::Fail, Fault::Stop}) {
+            for (int at = 1; at <= clean.writes; ++at) {
+                SCOPED_TRACE(std::string(fault == Fault::Fail ? "failing" : "stopping") + " write " +
+                             std::to_string(at));
+                ASSERT_TRUE(WriteBytes(dir / "v.vfo", base));
+                fileio::Remove(dir / "j.tmp");
+                const AddRun run = RunAdd(dir, fault, at);
+                // The document deletes the journal only after a close that succeeded.
+                if (fault == Fault::Fail && run.closeResult == kVaultOk) fileio::Remove(dir / "j.tmp");
 
-            RecoverVault(dir / "v.vfo", dir / "j.tmp");
-            EXPECT_FALSE(fileio::Exists(dir / "j.tmp"));
-            ExpectVaultStartsWith(dir / "v.vfo", old, &listed);
-            ExpectAddedSubsequence(listed, old.size());
-            if (fault == Fault::Stop) {
-                // All of the add or none of it.
-                EXPECT_TRUE(listed.size() == old.size() ||
-                            listed.size() == old.size() + NewEntries().size())
-                    << listed.size();
+                RecoverVault(dir / "v.vfo", dir / "j.tmp");
+                EXPECT_FALSE(fileio::Exists(dir / "j.tmp"));
+                ExpectVaultStartsWith(dir / "v.vfo", old, &listed);
+                ExpectAddedSubsequence(listed, old.size());
+                if (fault == Fault::Stop) {
+                    // All of the add or none of it.
+                    EXPECT_TRUE(listed.size() == old.size() ||
+                                listed.size() == old.size() + NewEntries().size())
+                        << listed.size();
+                }
+                if (HasFatalFailure() || HasNonfatalFailure()) return;
             }
-            if (HasFatalFailure() || HasNonfatalFailure()) return;
         }
     }
 }
@@ -338,38 +343,42 @@ TEST(VaultRecoveryFaults, StoppedAddToANewVault) {
 }
 
 TEST(VaultRecoveryFaults, PowerCutAtEveryWriteOfAnAdd) {
-    TempDir dir("rc_power");
-    const std::vector<TestEntry> old = OldEntries();
-    BuildVault(dir / "v.vfo", old);
-    const Bytes base = ReadBytes(dir / "v.vfo");
-    for (bool fresh : {false, true}) {
-        SCOPED_TRACE(fresh ? "new vault" : "existing vault");
-        auto reset = [&] {
-            ClearAddFiles(dir);
-            if (fresh) fileio::Remove(dir / "v.vfo");
-            else ASSERT_TRUE(WriteBytes(dir / "v.vfo", base));
-        };
-        reset();
-        const AddRun clean = RunAdd(dir, Fault::PowerCut, 0);
-        ASSERT_EQ(clean.closeResult, kVaultOk);
-        ASSERT_GT(clean.writes, 5);
-        for (int at = 1; at <= clean.writes; ++at) {
-            SCOPED_TRACE("power cut at write " + std::to_string(at));
+    for (unsigned threads : {1u, 2u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        ParallelGuard parallel(threads, 16 * 1024);
+        TempDir dir("rc_power");
+        const std::vector<TestEntry> old = OldEntries();
+        BuildVault(dir / "v.vfo", old);
+        const Bytes base = ReadBytes(dir / "v.vfo");
+        for (bool fresh : {false, true}) {
+            SCOPED_TRACE(fresh ? "new vault" : "existing vault");
+            auto reset = [&] {
+                ClearAddFiles(dir);
+                if (fresh) fileio::Remove(dir / "v.vfo");
+                else ASSERT_TRUE(WriteBytes(dir / "v.vfo", base));
+            };
             reset();
-            RunAdd(dir, Fault::PowerCut, at);
-            RecoverVault(dir / "v.vfo", dir / "j.tmp");
-            RecoverVault(dir / "v.vfo", dir / "j.tmp");  // at the next login
-            EXPECT_FALSE(fileio::Exists(dir / "j.tmp"));
-            EXPECT_FALSE(fileio::Exists(dir / "v.vfo.new"));  // an unfinished new vault
-            std::vector<ListedEntry> listed;
-            if (fresh && !fileio::Exists(dir / "v.vfo")) continue;
-            ExpectVaultStartsWith(dir / "v.vfo", fresh ? std::vector<TestEntry>() : old, &listed);
-            const size_t before = fresh ? 0 : old.size();
-            ExpectAddedSubsequence(listed, before);
-            // All of the add or none of it.
-            EXPECT_TRUE(listed.size() == before || listed.size() == before + NewEntries().size())
-                << listed.size();
-            if (HasFatalFailure() || HasNonfatalFailure()) return;
+            const AddRun clean = RunAdd(dir, Fault::PowerCut, 0);
+            ASSERT_EQ(clean.closeResult, kVaultOk);
+            ASSERT_GT(clean.writes, 5);
+            for (int at = 1; at <= clean.writes; ++at) {
+                SCOPED_TRACE("power cut at write " + std::to_string(at));
+                reset();
+                RunAdd(dir, Fault::PowerCut, at);
+                RecoverVault(dir / "v.vfo", dir / "j.tmp");
+                RecoverVault(dir / "v.vfo", dir / "j.tmp");  // at the next login
+                EXPECT_FALSE(fileio::Exists(dir / "j.tmp"));
+                EXPECT_FALSE(fileio::Exists(dir / "v.vfo.new"));  // an unfinished new vault
+                std::vector<ListedEntry> listed;
+                if (fresh && !fileio::Exists(dir / "v.vfo")) continue;
+                ExpectVaultStartsWith(dir / "v.vfo", fresh ? std::vector<TestEntry>() : old, &listed);
+                const size_t before = fresh ? 0 : old.size();
+                ExpectAddedSubsequence(listed, before);
+                // All of the add or none of it.
+                EXPECT_TRUE(listed.size() == before || listed.size() == before + NewEntries().size())
+                    << listed.size();
+                if (HasFatalFailure() || HasNonfatalFailure()) return;
+            }
         }
     }
 }

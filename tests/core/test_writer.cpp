@@ -2,10 +2,16 @@
 // entries it writes, adding to an existing vault, and what it refuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <thread>
+
+#include <zlib.h>
 
 #include "VaultTestUtil.h"
 #include "vault/format/VaultTime.h"
+#include "vault/writer/EntryPrefetch.h"
+#include "vault/writer/ParallelDeflate.h"
 #include "vault/writer/VaultWriter.h"
 
 using namespace hbtest;
@@ -494,4 +500,192 @@ TEST(VaultWriterTargets, MemoryAndHandleTargetsHoldAVault) {
         ASSERT_EQ(listed.size(), 1u);
         EXPECT_EQ(listed[0].data, data);
     }
+}
+
+// ---------------------------------------------------------------------------
+// Large entries compressed in blocks on several threads.
+
+namespace {
+
+Bytes InflateRaw(const Bytes& packed, bool* complete) {
+    z_stream z{};
+    *complete = false;
+    Bytes out;
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return out;
+    z.next_in = const_cast<uint8_t*>(packed.data());
+    z.avail_in = static_cast<uInt>(packed.size());
+    uint8_t buf[16384];
+    int rc;
+    do {
+        z.next_out = buf;
+        z.avail_out = sizeof buf;
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.insert(out.end(), buf, buf + (sizeof buf - z.avail_out));
+    } while (rc == Z_OK);
+    *complete = rc == Z_STREAM_END && z.avail_in == 0;
+    inflateEnd(&z);
+    return out;
+}
+
+// Runs DeflateInBlocks over data; failAt stops the reading there with a
+// read failure (0 for none).
+uint32_t DeflateBlocks(const Bytes& data, unsigned threads, size_t block, Bytes* packed,
+                       uint32_t* crc, uint64_t* read, size_t failAt = 0) {
+    size_t pos = 0;
+    vault::DeflateIo io;
+    io.read = [&](uint8_t* buffer, size_t len, size_t* got) -> uint32_t {
+        *got = std::min(len, data.size() - pos);
+        if (failAt && pos + *got >= failAt) return kVaultWriteError;
+        if (*got) std::memcpy(buffer, data.data() + pos, *got);
+        pos += *got;
+        return kVaultOk;
+    };
+    io.write = [&](const uint8_t* p, size_t n) -> uint32_t {
+        packed->insert(packed->end(), p, p + n);
+        return kVaultOk;
+    };
+    packed->clear();
+    return vault::DeflateInBlocks(threads, 8, 8, io, crc, read, block);
+}
+
+}  // namespace
+
+TEST(VaultWriterParallel, BlockedStreamInflatesToTheInputAroundEveryBlockBoundary) {
+    const size_t block = 32 * 1024;
+    const size_t sizes[] = {0, 1, block - 1, block, block + 1, 2 * block - 1, 2 * block,
+                            2 * block + 1, 5 * block + 7};
+    for (bool compressible : {true, false}) {
+        const Bytes all = MakeData(5 * block + 7, 61, compressible);
+        for (size_t size : sizes) {
+            const Bytes data(all.begin(), all.begin() + size);
+            const uint32_t expectCrc = static_cast<uint32_t>(crc32(0L, data.data(), static_cast<uInt>(size)));
+            for (unsigned threads : {1u, 2u, 7u}) {
+                SCOPED_TRACE(std::to_string(size) + " bytes, " + std::to_string(threads) +
+                             " threads" + (compressible ? "" : ", noise"));
+                Bytes packed;
+                uint32_t crc = 1;
+                uint64_t read = 1;
+                ASSERT_EQ(DeflateBlocks(data, threads, block, &packed, &crc, &read), kVaultOk);
+                bool complete = false;
+                EXPECT_EQ(InflateRaw(packed, &complete), data);
+                EXPECT_TRUE(complete);
+                EXPECT_EQ(crc, expectCrc);
+                EXPECT_EQ(read, size);
+            }
+        }
+    }
+    // A read that fails half-way ends the stream with its code and nothing
+    // of the blocks after it is written.
+    const Bytes data = MakeData(6 * block, 62, true);
+    Bytes packed;
+    uint32_t crc = 0;
+    uint64_t read = 0;
+    EXPECT_EQ(DeflateBlocks(data, 2, block, &packed, &crc, &read, 3 * block + 5), kVaultWriteError);
+    bool complete = true;
+    const Bytes prefix = InflateRaw(packed, &complete);
+    EXPECT_FALSE(complete);
+    EXPECT_LE(prefix.size(), 3 * block);
+    EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), data.begin()));
+    EXPECT_EQ(vault::DeflateInBlocks(2, 8, 8, vault::DeflateIo(), &crc, &read, 1000), kVaultBadArguments);
+}
+
+TEST(VaultWriterParallel, LargeEntriesGoInOnSeveralThreadsAndReadBack) {
+    TempDir dir("wr_parallel");
+    const size_t block = 32 * 1024;
+    const Bytes text = MakeData(7 * block + 3, 63, true);
+    const Bytes noise = MakeData(3 * block, 64, false);
+    ASSERT_TRUE(WriteBytes(dir / "text.txt", text));
+    Bytes serialImage;
+    for (unsigned threads : {1u, 2u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        ParallelGuard parallel(threads, block);
+        const std::string vaultPath = dir / ("v" + std::to_string(threads) + ".vfo");
+        VaultHandle* w = OpenVaultWriter(vaultPath.c_str(), 0, kVaultSourcePath, nullptr);
+        ASSERT_NE(w, nullptr);
+        uint32_t packed = 0;
+        ASSERT_EQ(AddFile(w, "text.txt", dir / "text.txt", nullptr, nullptr, &packed), kVaultOk);
+        EXPECT_LT(packed, text.size() * 3 / 4);
+        ASSERT_EQ(AddVaultEntry(w, "noise.bin", noise.data(), static_cast<uint32_t>(noise.size()),
+                                kVaultSourceMemory, nullptr, nullptr, nullptr, nullptr),
+                  kVaultOk);
+        // A source whose reading fails half-way fails as it does on one
+        // thread, and the writer goes on; nothing of it stays in the vault.
+        {
+            const std::string bad = dir / "text.txt";
+            uint64_t given = 0;
+            fileio::SetReadHook([&](const std::string& path, size_t bytes) {
+                if (path != bad) return true;
+                given += bytes;
+                return given < text.size() / 2;
+            });
+            EXPECT_EQ(AddFile(w, "bad.txt", bad), kVaultWriteError);
+            fileio::SetReadHook(nullptr);
+        }
+        ASSERT_EQ(AddVaultEntry(w, "small.txt", text.data(), 100, kVaultSourceMemory, nullptr,
+                                nullptr, nullptr, nullptr),
+                  kVaultOk);
+        ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+        std::vector<ListedEntry> listed;
+        ASSERT_TRUE(ReadWholeVault(vaultPath, &listed));
+        ASSERT_EQ(listed.size(), 3u);
+        EXPECT_EQ(listed[0].data, text);
+        EXPECT_EQ(listed[1].data, noise);
+        EXPECT_EQ(listed[2].data, Bytes(text.begin(), text.begin() + 100));
+        for (const ListedEntry& e : listed) EXPECT_EQ(e.result, kVaultOk) << e.info.name;
+        const Bytes image = ReadBytes(vaultPath);
+        EXPECT_EQ(CentralHeaderAt(image, 0).flags, 2);
+        if (threads == 1) serialImage = image;
+        else EXPECT_LE(image.size(), serialImage.size() + 64);  // a few bytes per block
+    }
+}
+
+TEST(VaultWriterParallel, FilesReadAheadGoInAsTheWriterWouldHaveWrittenThem) {
+    TempDir dir("wr_prefetch");
+    std::vector<std::string> names;
+    for (int i = 0; i < 12; ++i) {
+        names.push_back(i == 4 ? "p4.zip" : "p" + std::to_string(i) + ".txt");
+        ASSERT_TRUE(WriteBytes(dir / names.back(), MakeData(1000 + 3000 * i, 70 + i, i % 3 != 0)));
+    }
+    Bytes images[2];
+    for (int ahead = 0; ahead < 2; ++ahead) {
+        SCOPED_TRACE(ahead ? "read ahead" : "read by the writer");
+        const std::string vaultPath = dir / (ahead ? "a.vfo" : "w.vfo");
+        fileio::Remove(dir / names[6]);  // listed, but not there to be read
+        vault::EntryPrefetcher prefetch(ahead ? 3 : 1);
+        EXPECT_EQ(prefetch.Active(), ahead == 1);
+        for (const std::string& n : names) prefetch.Expect(dir / n, n);
+        VaultHandle* w = OpenVaultWriter(vaultPath.c_str(), 0, kVaultSourcePath, nullptr);
+        ASSERT_NE(w, nullptr);
+        vault::AttachPrefetcher(w, &prefetch);
+        // Read ahead, the files are never read on this thread.
+        const std::thread::id self = std::this_thread::get_id();
+        if (ahead) {
+            fileio::SetReadHook([self](const std::string& path, size_t) {
+                return std::this_thread::get_id() != self || path.find(".vfo") != std::string::npos;
+            });
+        }
+        for (size_t i = 0; i < names.size(); ++i) {
+            if (i == 2) continue;  // listed, then not added: dropped
+            if (i == 6) {
+                // The writer reports it as it always did.
+                EXPECT_EQ(AddFile(w, names[i].c_str(), dir / names[i]), kVaultNoFile);
+                continue;
+            }
+            ASSERT_EQ(AddFile(w, names[i].c_str(), dir / names[i]), kVaultOk) << names[i];
+        }
+        fileio::SetReadHook(nullptr);
+        ASSERT_EQ(CloseVaultHandle(w), kVaultOk);
+        ASSERT_TRUE(WriteBytes(dir / names[6], MakeData(1000 + 3000 * 6, 76, true)));
+        std::vector<ListedEntry> listed;
+        ASSERT_TRUE(ReadWholeVault(vaultPath, &listed));
+        ASSERT_EQ(listed.size(), names.size() - 2);
+        for (const ListedEntry& e : listed) {
+            EXPECT_EQ(e.result, kVaultOk);
+            EXPECT_EQ(e.data, ReadBytes(dir / e.info.name)) << e.info.name;
+        }
+        images[ahead] = ReadBytes(vaultPath);
+    }
+    EXPECT_EQ(CentralHeaderAt(images[1], 3).method, vault::kMethodStored);  // p4.zip
+    // Byte for byte what the writer writes from the files itself.
+    EXPECT_EQ(images[0], images[1]);
 }

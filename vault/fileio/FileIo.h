@@ -117,6 +117,11 @@ uint32_t TickCount();         // milliseconds, monotonic, wraps
 using WriteHook = std::function<bool(size_t bytes)>;
 void SetWriteHook(WriteHook hook);
 
+// Test hook: called before every CFile::Read with the file's path and the
+// number of bytes asked for; false makes the read fail. Empty by default.
+using ReadHook = std::function<bool(const std::string& path, size_t bytes)>;
+void SetReadHook(ReadHook hook);
+
 // Test hook for fault models that need to know what has reached the disk
 // (a power cut drops what was not flushed). Told of every change to a file
 // before it happens and of every flush after it. The write hook above runs

@@ -36,6 +36,21 @@ WriteHook& Hook() {
 void SetWriteHook(WriteHook hook) { Hook() = std::move(hook); }
 
 namespace {
+ReadHook& TheReadHook() {
+    static ReadHook hook;
+    return hook;
+}
+}  // namespace
+
+void SetReadHook(ReadHook hook) { TheReadHook() = std::move(hook); }
+
+// Used by both platform sides before each read.
+bool ReadAllowed(const std::string& path, size_t bytes) {
+    ReadHook& hook = TheReadHook();
+    return !hook || hook(path, bytes);
+}
+
+namespace {
 IoObserver* g_observer = nullptr;
 }  // namespace
 

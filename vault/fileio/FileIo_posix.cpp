@@ -11,6 +11,7 @@
 
 namespace fileio {
 bool WriteAllowed(size_t bytes);
+bool ReadAllowed(const std::string& path, size_t bytes);
 }
 
 namespace {
@@ -86,7 +87,7 @@ void CFile::Close() {
 
 bool CFile::Read(void* buffer, size_t len, size_t* got) {
     *got = 0;
-    if (!IsOpen()) return false;
+    if (!IsOpen() || !fileio::ReadAllowed(m_path, len)) return false;
     char* p = static_cast<char*>(buffer);
     while (*got < len) {
         ssize_t n = ::read(Fd(m_handle), p + *got, len - *got);

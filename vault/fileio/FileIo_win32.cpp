@@ -7,6 +7,7 @@
 
 namespace fileio {
 bool WriteAllowed(size_t bytes);
+bool ReadAllowed(const std::string& path, size_t bytes);
 }
 
 namespace {
@@ -67,7 +68,7 @@ void CFile::Close() {
 
 bool CFile::Read(void* buffer, size_t len, size_t* got) {
     *got = 0;
-    if (!IsOpen()) return false;
+    if (!IsOpen() || !fileio::ReadAllowed(m_path, len)) return false;
     char* p = static_cast<char*>(buffer);
     while (*got < len) {
         DWORD want = static_cast<DWORD>(len - *got > kChunk ? kChunk : len - *got);

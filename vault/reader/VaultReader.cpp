@@ -19,7 +19,8 @@ constexpr uint32_t kAttrFolderBit = 0x10;
 // Names tried for one unique unpack file before giving up with 0x200.
 constexpr int kUniqueAttempts = 1000;
 
-uint32_t g_lastReaderResult = kVaultOk;
+// Per thread: readers on several threads each report their own last result.
+thread_local uint32_t g_lastReaderResult = kVaultOk;
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 

@@ -11,7 +11,10 @@
 #include "vault/format/VaultScan.h"
 #include "vault/format/VaultTime.h"
 #include "vault/reader/VaultHandleImpl.h"
+#include "vault/threads/ThreadPool.h"
 #include "vault/writer/AddJournalCheck.h"
+#include "vault/writer/EntryPrefetch.h"
+#include "vault/writer/ParallelDeflate.h"
 
 namespace vault {
 
@@ -107,6 +110,7 @@ struct VaultWriter::Source {
     uint64_t memoryPos = 0;
     int64_t expected = -1;     // expected size, -1 when unknown
     bool folder = false;       // no data at all
+    std::unique_ptr<PreparedFile> prepared;  // read and compressed ahead
 
     // Reads up to len bytes; false on a read error.
     bool Read(uint8_t* buffer, size_t len, size_t* got) {
@@ -310,7 +314,20 @@ uint32_t VaultWriter::Add(const StoredName& name, const void* source, uint32_t s
     uint32_t external = kExternalMemoryData;
     FileTime now = fileio::CurrentTime();
     FileTime writeTime = now, accessTime = now, creationTime = now;
-    switch (sourceType) {
+    // A file read and compressed ahead by the add pipeline.
+    if (sourceType == kVaultSourcePath && m_prefetch && source) {
+        src.prepared = m_prefetch->Take(static_cast<const char*>(source), method, &PumpVaultMessages);
+    }
+    switch (src.prepared ? kVaultSourceFolder + 1 : sourceType) {
+        case kVaultSourceFolder + 1: {
+            const FileInfo& info = src.prepared->info;
+            external = src.prepared->external;
+            src.expected = static_cast<int64_t>(info.size);
+            writeTime = info.writeTime;
+            accessTime = info.accessTime;
+            creationTime = info.creationTime;
+            break;
+        }
         case kVaultSourcePath:
         case kVaultSourceHandle: {
             if (!source) return kVaultBadArguments;
@@ -383,51 +400,76 @@ uint32_t VaultWriter::Add(const StoredName& name, const void* source, uint32_t s
     const uint64_t tailBytes = DirectoryBytes() + centralProbe.size() + kEndBlockSize;
     if (start + localBytes.size() + dataBound + tailBytes > g_maxVaultBytes) return kVaultTooLarge;
 
-    if (m_seekable && !OutSeek(start)) {
-        m_error = kVaultSeekError;
-        return kVaultSeekError;
-    }
-    PumpVaultMessages();
-    if (!OutWrite(localBytes.data(), localBytes.size())) return kVaultWriteError;
-
     uint32_t crc = 0;
     uint64_t bytesRead = 0, compressed = 0;
-    const uint32_t dataResult = WriteData(src, method, start + localBytes.size() + tailBytes, &crc,
-                                          &bytesRead, &compressed);
-    src.owned.Close();
-    if (dataResult != kVaultOk) return dataResult;
-
-    local.header.crc = crc;
-    local.header.compressedSize = static_cast<uint32_t>(compressed);
-    local.header.uncompressedSize = static_cast<uint32_t>(bytesRead);
-    uint64_t entryBytes = localBytes.size() + compressed;
-    if (m_seekable) {
+    uint64_t entryBytes = 0;
+    if (src.prepared && m_seekable) {
+        // Read and compressed ahead: sizes and CRC-32 are known, so the local
+        // record goes out once, in its final form, together with the data.
+        const std::vector<uint8_t>& data = src.prepared->data;
+        const uint64_t reserved = start + localBytes.size() + tailBytes;
+        if (data.size() > g_maxVaultBytes - std::min(g_maxVaultBytes, reserved)) return kVaultTooLarge;
+        crc = src.prepared->crc;
+        bytesRead = src.prepared->bytesRead;
+        compressed = data.size();
+        local.header.crc = crc;
+        local.header.compressedSize = static_cast<uint32_t>(compressed);
+        local.header.uncompressedSize = static_cast<uint32_t>(bytesRead);
         local.header.flags &= static_cast<uint16_t>(~kFlagDescriptor);
         if (EncodeLocalRecord(local, &localBytes) != VaultStatus::Ok) return kVaultBadArguments;
+        entryBytes = localBytes.size() + compressed;
+        localBytes.insert(localBytes.end(), data.begin(), data.end());
         if (!OutSeek(start)) {
             m_error = kVaultSeekError;
             return kVaultSeekError;
         }
         PumpVaultMessages();
         if (!OutWrite(localBytes.data(), localBytes.size())) return kVaultWriteError;
-        if (!OutSeek(start + entryBytes)) {
+    } else {
+        if (m_seekable && !OutSeek(start)) {
             m_error = kVaultSeekError;
             return kVaultSeekError;
         }
-    } else {
-        if (method == kMethodStored && src.expected >= 0 &&
-            compressed != static_cast<uint64_t>(src.expected)) {
-            m_error = kVaultChangedMind;
-            return kVaultChangedMind;
-        }
-        DataDescriptor dd;
-        dd.crc = crc;
-        dd.compressedSize = static_cast<uint32_t>(compressed);
-        dd.uncompressedSize = static_cast<uint32_t>(bytesRead);
-        const auto bytes = EncodeDataDescriptor(dd);
         PumpVaultMessages();
-        if (!OutWrite(bytes.data(), bytes.size())) return kVaultWriteError;
-        entryBytes += bytes.size();
+        if (!OutWrite(localBytes.data(), localBytes.size())) return kVaultWriteError;
+
+        const uint32_t dataResult = WriteData(src, method, start + localBytes.size() + tailBytes, &crc,
+                                              &bytesRead, &compressed);
+        src.owned.Close();
+        if (dataResult != kVaultOk) return dataResult;
+
+        local.header.crc = crc;
+        local.header.compressedSize = static_cast<uint32_t>(compressed);
+        local.header.uncompressedSize = static_cast<uint32_t>(bytesRead);
+        entryBytes = localBytes.size() + compressed;
+        if (m_seekable) {
+            local.header.flags &= static_cast<uint16_t>(~kFlagDescriptor);
+            if (EncodeLocalRecord(local, &localBytes) != VaultStatus::Ok) return kVaultBadArguments;
+            if (!OutSeek(start)) {
+                m_error = kVaultSeekError;
+                return kVaultSeekError;
+            }
+            PumpVaultMessages();
+            if (!OutWrite(localBytes.data(), localBytes.size())) return kVaultWriteError;
+            if (!OutSeek(start + entryBytes)) {
+                m_error = kVaultSeekError;
+                return kVaultSeekError;
+            }
+        } else {
+            if (method == kMethodStored && src.expected >= 0 &&
+                compressed != static_cast<uint64_t>(src.expected)) {
+                m_error = kVaultChangedMind;
+                return kVaultChangedMind;
+            }
+            DataDescriptor dd;
+            dd.crc = crc;
+            dd.compressedSize = static_cast<uint32_t>(compressed);
+            dd.uncompressedSize = static_cast<uint32_t>(bytesRead);
+            const auto bytes = EncodeDataDescriptor(dd);
+            PumpVaultMessages();
+            if (!OutWrite(bytes.data(), bytes.size())) return kVaultWriteError;
+            entryBytes += bytes.size();
+        }
     }
 
     central.header.flags = local.header.flags;
@@ -459,11 +501,26 @@ uint32_t VaultWriter::WriteData(Source& src, uint16_t method, uint64_t reserved,
                                 uint64_t* bytesRead, uint64_t* compressed) {
     *crcOut = 0;
     if (src.folder) return kVaultOk;
-    std::vector<uint8_t> in(kChunk), out(kChunk);
-    uint32_t crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
     // Whatever the source turns out to hold, the vault stays below its limit:
     // reserved counts everything but the data (records, directory, end).
     const uint64_t room = g_maxVaultBytes - std::min(g_maxVaultBytes, reserved);
+    if (src.prepared) {
+        // Read and compressed ahead: only the writes are left, as they would
+        // have come from here.
+        const std::vector<uint8_t>& data = src.prepared->data;
+        for (size_t at = 0; at < data.size(); at += kChunk) {
+            const size_t len = std::min(kChunk, data.size() - at);
+            if (*compressed + len > room) return kVaultTooLarge;
+            PumpVaultMessages();
+            if (!OutWrite(data.data() + at, len)) return kVaultWriteError;
+            *compressed += len;
+        }
+        *bytesRead = src.prepared->bytesRead;
+        *crcOut = src.prepared->crc;
+        return kVaultOk;
+    }
+    std::vector<uint8_t> in(kChunk), out(kChunk);
+    uint32_t crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
     auto put = [&](const uint8_t* data, size_t len) -> uint32_t {
         if (*compressed + len > room) return kVaultTooLarge;
         PumpVaultMessages();
@@ -471,6 +528,29 @@ uint32_t VaultWriter::WriteData(Source& src, uint16_t method, uint64_t reserved,
         *compressed += len;
         return kVaultOk;
     };
+
+    // A large file is compressed in blocks on several threads; reads and
+    // writes stay here, in the same order as for one stream.
+    const unsigned threads = VaultThreads();
+    const size_t blockSize = DeflateBlockSize();
+    if (method == kMethodDeflate && threads > 1 && src.expected >= 0 &&
+        static_cast<uint64_t>(src.expected) >= 2 * blockSize) {
+        const uint64_t blocks = (static_cast<uint64_t>(src.expected) + blockSize - 1) / blockSize;
+        DeflateIo io;
+        io.read = [&](uint8_t* buffer, size_t len, size_t* got) -> uint32_t {
+            if (!src.Read(buffer, len, got)) return kVaultWriteError;
+            if (*bytesRead + *got > 0xFFFFFFFFull) return kVaultTooLarge;
+            *bytesRead += *got;
+            return kVaultOk;
+        };
+        io.write = put;
+        io.waiting = &PumpVaultMessages;
+        uint64_t total = 0;
+        const uint32_t rc = DeflateInBlocks(static_cast<unsigned>(std::min<uint64_t>(threads, blocks)),
+                                            kDeflateLevel, kDeflateMemLevel, io, crcOut, &total, blockSize);
+        if (rc == kVaultOk) *bytesRead = total;
+        return rc;
+    }
 
     DeflateGuard deflater;
     if (method == kMethodDeflate) {

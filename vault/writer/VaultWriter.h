@@ -31,6 +31,9 @@
 
 namespace vault {
 
+class EntryPrefetcher;
+struct PreparedFile;
+
 // Limits of the vault: every offset, the directory and the end record must
 // lie below 4 GiB, and the directory holds at most 65,535 entries.
 constexpr uint64_t kMaxVaultBytes = 0xFFFFFFFFull;
@@ -56,6 +59,9 @@ public:
                  uint32_t* outUncompressedSize);
     // Writes the directory tail; runs once.
     uint32_t End();
+
+    // Files of path sources may come read and compressed ahead from here.
+    void SetPrefetcher(EntryPrefetcher* prefetcher) { m_prefetch = prefetcher; }
 
 private:
     struct Source;
@@ -92,6 +98,8 @@ private:
 
     std::string m_journalPath;
     bool m_journalActive = false;
+
+    EntryPrefetcher* m_prefetch = nullptr;
 
     // A new vault is built in m_tempPath and renamed to m_finalPath at the end.
     bool m_fresh = false;
