@@ -38,25 +38,6 @@ const char kToolHelpTail[] =
     "\"hollowbox-vault COMMAND --help\" describes a command.\n"
     "Exit status: 0 success, 1 failure, 2 usage error.\n";
 
-const char kListHelp[] =
-    "Usage: hollowbox-vault list VAULT\n"
-    "\n"
-    "Lists every entry with its size, packed size, method, modification time\n"
-    "(UTC) and attributes (D folder, R read-only, H hidden, S system, A archive).\n";
-
-const char kAddHelp[] =
-    "Usage: hollowbox-vault add [--journal FILE] VAULT PATH...\n"
-    "\n"
-    "Adds files and folder trees; the vault is created when it does not exist.\n"
-    "Names are stored relative to each PATH's parent: adding /x/Docs stores\n"
-    "Docs/, Docs/a.txt, ... A folder's entry comes before its contents.\n"
-    "Entries already in the vault are skipped. Paths that cannot be read are\n"
-    "reported and skipped; the rest is added (exit status 1).\n"
-    "The add is guarded by the add journal (default: the program's own, in the\n"
-    "temporary folder; on Linux without TMPDIR, in /tmp/hollowbox-UID/), so an\n"
-    "interrupted add can be repaired by \"recover\" or by the program. A\n"
-    "journal that another vault still needs stops the add.\n";
-
 const char kExtractHelp[] =
     "Usage: hollowbox-vault extract [-o] VAULT [NAME...] -d DIR\n"
     "\n"

@@ -24,9 +24,9 @@ struct ToolCommand {
 // them), its help text in ToolCommon and its Command function.
 const std::vector<ToolCommand>& Commands() {
     static const std::vector<ToolCommand> kCommands = {
-        {"list", "VAULT", "list the entries", kListHelp, {}, CommandList},
-        {"add", "VAULT PATH...", "add files and folder trees", kAddHelp, {{"--journal", nullptr, true}},
-         CommandAdd},
+        {"list", "VAULT", "list the entries", kListHelp, {{"--json", nullptr, false}}, CommandList},
+        {"add", "VAULT PATH...", "add files and folder trees", kAddHelp,
+         {{"--journal", nullptr, true}, {"--replace", nullptr, false}, {"--update", "-u", false}}, CommandAdd},
         {"extract", "VAULT [NAME...] -d DIR", "unpack entries (all, or the named ones) into DIR", kExtractHelp,
          {{"--dir", "-d", true}, {"--overwrite", "-o", false}}, CommandExtract},
         {"cat", "VAULT NAME", "write one entry's data to standard output", kCatHelp, {}, CommandCat},
