@@ -157,8 +157,9 @@ public:
     // program does after each add. On failure the journal stays for recovery.
     bool Finish() {
         if (!m_writer) return true;
-        uint32_t rc = CloseVaultHandle(m_writer);
-        m_writer = nullptr;
+        VaultHandle* writer = m_writer;
+        m_writer = nullptr;  // the handle is gone after the close, whatever happens in it
+        uint32_t rc = CloseVaultHandle(writer);
         if (rc != kVaultOk) {
             m_s.Error(m_vault + ": the directory could not be written: " + WriterText(rc) +
                       "; the journal " + m_journal + " is kept for \"recover\"");

@@ -259,6 +259,7 @@ TEST_F(CliTest, ReplaceAndUpdateKeepOneEntryUnderItsStoredName) {
 
     // A replace stopped between its halves leaves two copies; the same
     // command run again leaves the last one only.
+    ASSERT_TRUE(fileio::Remove(m_vault));
     MakeVault(m_vault, {{"Note.txt", "old"}, {"Note.txt", "half"}}, m_journal);
     ToolRun again = add("--replace", {Path("other/NOTE.TXT")});
     EXPECT_EQ(again.rc, 0) << again.err;
