@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "PowerCut.h"
+#include "VaultTestUtil.h"
 #include "cli/ToolPlatform.h"
 #include "cli/VaultTool.h"
 #include "vault/VaultApi.h"
@@ -96,7 +97,8 @@ class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
         static unsigned counter = 0;
-        m_root = fileio::TempFolder() + "hb_cli_" + std::to_string(fileio::TickCount()) + "_" +
+        m_root = fileio::TempFolder() + "hb_cli_" + hbtest::ProcessTag() + "_" +
+                 std::to_string(fileio::TickCount()) + "_" +
                  std::to_string(++counter);
         ASSERT_TRUE(fileio::MakeDirectoryChain(m_root));
         m_vault = Path("test.vfo");
