@@ -505,6 +505,8 @@ bool Soak::Run(long ops) {
         if (m_verbose)
             std::cout << i << ": " << op->name << " (" << step.what << "), " << fault << ": " << m_model.size()
                       << " entries\n";
+        else if ((i + 1) % 1000 == 0)
+            std::cout << "hb-soak: " << i + 1 << " steps passed" << std::endl;
     }
     std::cout << "hb-soak: seed " << m_seed << ": " << ops << " steps passed (" << kills << " killed, " << cuts
               << " power cuts, " << halfway << " replaces finished by a second run), " << m_model.size()
