@@ -4,6 +4,8 @@
 #include "cli/ToolCommon.h"
 #include "cli/ToolPlatform.h"
 #include "document/AddJournal.h"
+#include "document/DeleteJournal.h"
+#include "document/VaultCompaction.h"
 #include "document/VaultRecovery.h"
 #include "vault/fileio/FileIo.h"
 #include "vault/format/VaultRecords.h"
@@ -159,8 +161,9 @@ public:
     // program does after each add. On failure the journal stays for recovery.
     bool Finish() {
         if (!m_writer) return true;
-        uint32_t rc = CloseVaultHandle(m_writer);
-        m_writer = nullptr;
+        VaultHandle* writer = m_writer;
+        m_writer = nullptr;  // the handle is gone after the close, whatever happens in it
+        uint32_t rc = CloseVaultHandle(writer);
         if (rc != kVaultOk) {
             m_s.Error(m_vault + ": the directory could not be written: " + WriterText(rc) +
                       "; the journal " + m_journal + " is kept for \"recover\"");
@@ -204,10 +207,91 @@ private:
     size_t m_roundEntries = 0;
     uint64_t m_roundBytes = 0;
 };
+// What the vault holds under one name (upper case, no trailing "/").
+struct Present {
+    std::string stored;   // the last entry's stored name
+    bool folder = false;
+    FileTime modified = 0;
+    size_t copies = 0;    // more than one: a replace that was stopped halfway
+};
+
+// Whole seconds: the vault keeps no finer times.
+uint64_t Seconds(FileTime t) { return t / 10000000u; }
+
+// Replacing is done as add-then-delete: the new copies are appended first
+// (under the add journal), then the older copies of those names go in one
+// compaction (under the delete journal). A stop between the two leaves both
+// copies, never neither; running the same command again finishes the job.
+// names: upper-case names, of which every copy but the last goes.
+bool DropOlderCopies(Session& s, const std::string& vaultPath, const std::string& journalPath,
+                     const std::set<std::string>& names) {
+    if (names.empty()) return true;
+    std::vector<vault::StoredName> stored;
+    if (!compaction::ReadStoredNames(vaultPath, &stored)) {
+        s.Error(vaultPath + ": the directory cannot be read; the replaced entries' older copies stay");
+        return false;
+    }
+    std::map<std::string, size_t> left;  // copies of each name still to be passed
+    for (const vault::StoredName& n : stored) {
+        const std::string key = FoldName(RequestedName(vault::DecodeEntryName(n.bytes, n.utf8)));
+        if (names.count(key)) ++left[key];
+    }
+    compaction::Options options;
+    options.journalPath = deljournal::DeleteJournalPathFor(journalPath);
+    options.pump = [&s] { s.Progress("removing the replaced copies..."); };
+    compaction::Outcome out = compaction::CompactVault(
+        vaultPath,
+        compaction::NameSelector([&left](const std::string& name, bool utf8) {
+            auto it = left.find(FoldName(RequestedName(vault::DecodeEntryName(name, utf8))));
+            if (it == left.end() || it->second == 0) return false;
+            return --it->second > 0;  // every copy before the last
+        }),
+        options);
+    if (out.status == compaction::Status::Done || out.status == compaction::Status::NothingMatched) return true;
+    if (out.status == compaction::Status::WriteFailed &&
+        compaction::RecoverDelete(vaultPath, options.journalPath, options) == compaction::RecoveryStatus::Finished)
+        return true;
+    s.Error(vaultPath + ": the older copies of the replaced entries could not be removed: " +
+            compaction::StatusText(out.status) + "; run the same add again");
+    return false;
+}
+
 }  // namespace
+
+const char kAddHelp[] =
+    "Usage: hollowbox-vault add [--replace | --update] [--journal FILE] [--codepage N] [--threads N]\n"
+    "                           VAULT PATH...\n"
+    "\n"
+    "Adds files and folder trees; the vault is created when it does not exist.\n"
+    "Names are stored relative to each PATH's parent: adding /x/Docs stores\n"
+    "Docs/, Docs/a.txt, ... A folder's entry comes before its contents.\n"
+    "Files whose name is already in the vault (in any case) are skipped and\n"
+    "reported (exit status 1), unless:\n"
+    "  --replace  they replace the entries of that name;\n"
+    "  --update   they replace them only when the file is newer than the entry\n"
+    "             (by its modification time, in whole seconds).\n"
+    "A replaced entry keeps its stored name. The new copy is added first and\n"
+    "the old one removed after, so a stop in between leaves both (the old one\n"
+    "is found first by name); the same command run again finishes the job.\n"
+    "Paths that cannot be read are reported and skipped; the rest is added\n"
+    "(exit status 1).\n"
+    "The add is guarded by the add journal (default: the program's own, in the\n"
+    "temporary folder; on Linux without TMPDIR, in /tmp/hollowbox-UID/), and\n"
+    "the removal of replaced copies by the delete journal beside it, so an\n"
+    "interrupted add can be repaired by \"recover\" or by the program. A\n"
+    "journal that another vault still needs stops the add.\n"
+    "A name is stored in code page N (--codepage, default as for list) when it\n"
+    "converts there and back exactly, else as UTF-8 with the UTF-8 flag; a\n"
+    "name whose stored form is longer than 259 bytes is skipped.\n"
+    "Large files are compressed on every processor; --threads N uses N threads\n"
+    "(1: one, as in earlier versions). The vault's bytes are written in the\n"
+    "same order either way.\n";
 
 int CommandAdd(Session& s, const Arguments& a) {
     if (a.positional.size() < 2) throw UsageError{"add needs a VAULT and at least one PATH"};
+    const bool replace = a.flags.count("--replace") != 0;
+    const bool update = a.flags.count("--update") != 0;
+    if (replace && update) throw UsageError{"--replace and --update exclude each other"};
     const std::string vaultPath = a.positional[0];
     ApplyThreadsOption(a);
     std::string journalPath;
@@ -220,13 +304,19 @@ int CommandAdd(Session& s, const Arguments& a) {
     if (!RecoverBeforeWrite(s, vaultPath, journalPath, true)) return kExitFailure;
 
     // What is in the vault already (nothing when it does not exist yet).
-    std::set<std::string> present;
+    std::map<std::string, Present> present;
     size_t existingEntries = 0;
     uint64_t vaultSize = 0;
     if (fileio::Exists(vaultPath)) {
         OpenVault v;
         if (!LoadVault(s, vaultPath, &v, false)) return kExitFailure;
-        for (const Entry& e : v.entries) present.insert(FoldName(RequestedName(e.name)));
+        for (const Entry& e : v.entries) {
+            Present& p = present[FoldName(RequestedName(e.name))];
+            p.stored = RequestedName(e.name);
+            p.folder = e.IsFolder();
+            p.modified = e.infoOk ? e.info.modificationTime : 0;
+            ++p.copies;
+        }
         existingEntries = v.entries.size();
         FileInfo info;
         if (fileio::GetInfo(vaultPath, &info)) vaultSize = info.size;
@@ -235,7 +325,8 @@ int CommandAdd(Session& s, const Arguments& a) {
     AddPlanner planner(s, vaultPath, journalPath);
     for (size_t i = 1; i < a.positional.size(); ++i) planner.AddPath(a.positional[i]);
 
-    size_t added = 0, skipped = 0, entries = existingEntries;
+    size_t added = 0, replaced = 0, current = 0, skipped = 0, entries = existingEntries;
+    std::set<std::string> superseded;  // names whose older copies go at the end
     uint64_t projected = vaultSize;
     std::vector<AddItem>& items = planner.Items();
     // Small files are read and compressed a few entries ahead on the other
@@ -243,14 +334,14 @@ int CommandAdd(Session& s, const Arguments& a) {
     vault::EntryPrefetcher prefetch(vault::VaultThreads());
     for (const AddItem& item : items) {
         if (!item.folder && item.size <= vault::kPrefetchLargest &&
-            !present.count(UpperAscii(item.name))) {
+            !present.count(FoldName(item.name))) {
             prefetch.Expect(item.source, item.name);
         }
     }
     VaultAppender appender(s, vaultPath, journalPath, &prefetch);
     bool open = false;
     for (size_t i = 0; i < items.size(); ++i) {
-        const AddItem& item = items[i];
+        AddItem item = items[i];
         if (g_stopRequested) {
             s.Error("interrupted; " + std::to_string(items.size() - i) + " entries not added");
             break;
@@ -261,12 +352,27 @@ int CommandAdd(Session& s, const Arguments& a) {
             continue;
         }
         std::string key = FoldName(item.name);
-        if (present.count(key)) {
-            if (!item.folder) {
-                s.Error(item.source + ": " + Quoted(item.name) + " is already in the vault; skipped");
+        auto old = present.find(key);
+        bool replacing = false;
+        if (old != present.end()) {
+            const Present& p = old->second;
+            if (item.folder && p.folder) continue;
+            if (!(replace || update) || item.folder || p.folder) {
+                s.Error(item.source + ": " + Quoted(item.name) + " is already in the vault" +
+                        (item.folder != p.folder ? std::string(p.folder ? " as a folder" : " as a file") : "") +
+                        "; skipped");
                 ++skipped;
+                continue;
             }
-            continue;
+            // A replace stopped before its older copies went: they go now.
+            if (p.copies > 1) superseded.insert(key);
+            FileInfo info;
+            if (update && fileio::GetInfo(item.source, &info) && Seconds(info.writeTime) <= Seconds(p.modified)) {
+                ++current;
+                continue;
+            }
+            item.name = p.stored;  // the entry keeps its name
+            replacing = true;
         }
         std::string stored = item.folder ? item.name + "/" : item.name;
         const size_t storedBytes = vault::EncodeEntryName(stored).bytes.size();
@@ -291,17 +397,25 @@ int CommandAdd(Session& s, const Arguments& a) {
         bool ok = false;
         if (!appender.Add(item, &ok)) break;
         if (ok) {
-            ++added;
+            ++(replacing ? replaced : added);
             ++entries;
             projected += growth;
-            present.insert(key);
+            Present& p = present[key];
+            if (replacing) superseded.insert(key);
+            p.stored = item.name;
+            p.folder = item.folder;
+            ++p.copies;
         } else {
             ++skipped;
         }
     }
     bool finished = appender.Finish();
+    // Only once every new copy is safely in the vault do the old ones go.
+    if (finished && !superseded.empty()) finished = DropOlderCopies(s, vaultPath, journalPath, superseded);
     s.ClearProgress();
     s.Out() << vaultPath << ": " << added << (added == 1 ? " entry" : " entries") << " added";
+    if (replace || update) s.Out() << ", " << replaced << " replaced";
+    if (update) s.Out() << ", " << current << " up to date";
     if (skipped) s.Out() << ", " << skipped << " skipped";
     s.Out() << "\n";
     return (s.Failed() || !finished) ? kExitFailure : kExitOk;

@@ -42,34 +42,6 @@ const char kToolHelpTail[] =
     "1252 on Linux, the system's ANSI code page on Windows).\n"
     "Exit status: 0 success, 1 failure, 2 usage error.\n";
 
-const char kListHelp[] =
-    "Usage: hollowbox-vault list [--codepage N] VAULT\n"
-    "\n"
-    "Lists every entry with its size, packed size, method, modification time\n"
-    "(UTC) and attributes (D folder, R read-only, H hidden, S system, A archive).\n"
-    "A name stored without the UTF-8 flag is read in code page N (--codepage;\n"
-    "default 1252 on Linux, the system's on Windows); bytes that do not\n"
-    "convert show as U+FFFD.\n";
-
-const char kAddHelp[] =
-    "Usage: hollowbox-vault add [--journal FILE] [--codepage N] [--threads N] VAULT PATH...\n"
-    "\n"
-    "Adds files and folder trees; the vault is created when it does not exist.\n"
-    "Names are stored relative to each PATH's parent: adding /x/Docs stores\n"
-    "Docs/, Docs/a.txt, ... A folder's entry comes before its contents.\n"
-    "Entries already in the vault are skipped. Paths that cannot be read are\n"
-    "reported and skipped; the rest is added (exit status 1).\n"
-    "A name is stored in code page N (--codepage, default as for list) when it\n"
-    "converts there and back exactly, else as UTF-8 with the UTF-8 flag; a\n"
-    "name whose stored form is longer than 259 bytes is skipped.\n"
-    "The add is guarded by the add journal (default: the program's own, in the\n"
-    "temporary folder; on Linux without TMPDIR, in /tmp/hollowbox-UID/), so an\n"
-    "interrupted add can be repaired by \"recover\" or by the program. A\n"
-    "journal that another vault still needs stops the add.\n"
-    "Large files are compressed on every processor; --threads N uses N threads\n"
-    "(1: one, as in earlier versions). The vault's bytes are written in the\n"
-    "same order either way.\n";
-
 const char kExtractHelp[] =
     "Usage: hollowbox-vault extract [-o] [--codepage N] [--threads N] VAULT [NAME...] -d DIR\n"
     "\n"

@@ -24,9 +24,11 @@ struct ToolCommand {
 // them), its help text in ToolCommon and its Command function.
 const std::vector<ToolCommand>& Commands() {
     static const std::vector<ToolCommand> kCommands = {
-        {"list", "VAULT", "list the entries", kListHelp, {kCodePageOption}, CommandList},
+        {"list", "VAULT", "list the entries", kListHelp, {{"--json", nullptr, false}, kCodePageOption}, CommandList},
         {"add", "VAULT PATH...", "add files and folder trees", kAddHelp,
-         {{"--journal", nullptr, true}, {"--threads", nullptr, true}, kCodePageOption}, CommandAdd},
+         {{"--journal", nullptr, true}, {"--replace", nullptr, false}, {"--update", "-u", false},
+          {"--threads", nullptr, true}, kCodePageOption},
+         CommandAdd},
         {"extract", "VAULT [NAME...] -d DIR", "unpack entries (all, or the named ones) into DIR", kExtractHelp,
          {{"--dir", "-d", true}, {"--overwrite", "-o", false}, {"--threads", nullptr, true}, kCodePageOption},
          CommandExtract},

@@ -3,7 +3,9 @@
 
 Each GoogleTest case counts once. A CTest test with no GoogleTest report of
 its own (a crash before the report was written, a script test) counts as one
-case by its CTest result. Prints "N passed, N failed".
+case by its CTest result. CTest's JUnit files are ctest.xml and, from runs
+of one test each (scripts/wine-tests), ctest-NAME.xml. Prints
+"N passed, N failed".
 """
 import os
 import sys
@@ -26,11 +28,15 @@ def gtest_counts(path):
 def main(dirs):
     passed = failed = skipped = 0
     for d in dirs:
-        ctest = os.path.join(d, "ctest.xml")
+        junits = []
         reports = {}
         if os.path.isdir(d):
-            for name in os.listdir(d):
-                if name.endswith(".xml") and name != "ctest.xml":
+            for name in sorted(os.listdir(d)):
+                if not name.endswith(".xml"):
+                    continue
+                if name == "ctest.xml" or name.startswith("ctest-"):
+                    junits.append(os.path.join(d, name))
+                else:
                     reports[name[:-4]] = os.path.join(d, name)
         covered = {}
         for name, path in sorted(reports.items()):
@@ -40,7 +46,7 @@ def main(dirs):
                 p, f, s = 0, 1, 0
             passed, failed, skipped = passed + p, failed + f, skipped + s
             covered[name] = f
-        if os.path.exists(ctest):
+        for ctest in junits:
             for case in ET.parse(ctest).getroot().iter("testcase"):
                 name = case.get("name")
                 bad = case.get("status") == "fail" or case.find("failure") is not None

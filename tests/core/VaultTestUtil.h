@@ -13,6 +13,12 @@
 #include <system_error>
 #include <vector>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "vault/VaultApi.h"
 #include "vault/fileio/FileIo.h"
 #include "vault/format/VaultRecords.h"
@@ -23,13 +29,24 @@ namespace hbtest {
 
 using Bytes = std::vector<uint8_t>;
 
+// This process's id, for temporary names: the core tests run in several
+// processes at once (one per shard), whose clocks and counters may agree.
+inline std::string ProcessTag() {
+#ifdef _WIN32
+    return std::to_string(_getpid());
+#else
+    return std::to_string(::getpid());
+#endif
+}
+
 // A folder of its own below the temporary folder, removed with everything
 // in it at the end of the test.
 class TempDir {
 public:
     explicit TempDir(const std::string& tag) {
         static std::atomic<unsigned> counter{0};
-        m_path = fileio::TempFolder() + "hb_rw_" + tag + "_" + std::to_string(fileio::TickCount()) +
+        m_path = fileio::TempFolder() + "hb_rw_" + tag + "_" + ProcessTag() + "_" +
+                 std::to_string(fileio::TickCount()) +
                  "_" + std::to_string(counter++);
         fileio::MakeDirectoryChain(m_path);
         m_path += fileio::Separator();

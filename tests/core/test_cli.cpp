@@ -1,7 +1,8 @@
 // hollowbox-vault driven in-process: add/list/extract/cat round trips,
-// stored names, usage errors, skipped sources, check, unsafe names and
-// journal recovery.
+// JSON listing, replace and update, stored names, usage errors, skipped
+// sources, check, unsafe names and journal recovery.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <sstream>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "PowerCut.h"
+#include "VaultTestUtil.h"
 #include "cli/ToolPlatform.h"
 #include "cli/VaultTool.h"
 #include "vault/VaultApi.h"
@@ -96,7 +98,8 @@ class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
         static unsigned counter = 0;
-        m_root = fileio::TempFolder() + "hb_cli_" + std::to_string(fileio::TickCount()) + "_" +
+        m_root = fileio::TempFolder() + "hb_cli_" + hbtest::ProcessTag() + "_" +
+                 std::to_string(fileio::TickCount()) + "_" +
                  std::to_string(++counter);
         ASSERT_TRUE(fileio::MakeDirectoryChain(m_root));
         m_vault = Path("test.vfo");
@@ -151,6 +154,23 @@ TEST_F(CliTest, AddedTreeComesBackThroughListExtractAndCat) {
     EXPECT_NE(list.out.find("Deflate"), std::string::npos);
     EXPECT_NE(list.out.find("5 entries"), std::string::npos) << list.out;
 
+    ToolRun json = RunTool({"list", "--json", m_vault});
+    ASSERT_EQ(json.rc, 0) << json.err;
+    EXPECT_EQ(json.out.front(), '[');
+    EXPECT_NE(json.out.find("{\"name\": \"Docs/\", \"folder\": true, \"size\": 0, \"packed\": 0, "
+                            "\"method\": \"Stored\""),
+              std::string::npos)
+        << json.out;
+    const std::string crc = std::to_string(crc32(0, reinterpret_cast<const Bytef*>(m_text.data()),
+                                                 static_cast<uInt>(m_text.size())));
+    EXPECT_NE(json.out.find("{\"name\": \"Docs/a.txt\", \"folder\": false, \"size\": " +
+                            std::to_string(m_text.size())),
+              std::string::npos);
+    EXPECT_NE(json.out.find("\"modified\": \"2021-05-06T07:08:09Z\", \"attributes\": "), std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"crc32\": " + crc + "}"), std::string::npos) << json.out;
+    EXPECT_EQ(json.out.substr(json.out.size() - 3), "\n]\n") << "one array, closed";
+
     ToolRun extract = RunTool({"extract", m_vault, "-d", Path("out")});
     ASSERT_EQ(extract.rc, 0) << extract.err;
     EXPECT_EQ(ReadAll(Path("out/Docs/a.txt")), m_text);
@@ -192,6 +212,67 @@ TEST_F(CliTest, NamesAreRelativeToTheGivenPathsParentWithFoldersFirst) {
     EXPECT_NE(again.err.find("already in the vault"), std::string::npos);
     EXPECT_EQ(VaultNames(m_vault).back(), "single.txt");
     EXPECT_EQ(VaultNames(m_vault).size(), expected.size() + 1);
+}
+
+TEST_F(CliTest, ReplaceAndUpdateKeepOneEntryUnderItsStoredName) {
+    auto stamp = [this](const std::string& rel, uint32_t unixTime) {
+        CFile f;
+        ASSERT_TRUE(f.Open(Path(rel), CFile::Mode::ReadWriteExisting));
+        const FileTime t = vault::FileTimeFromUnixTime(unixTime);
+        ASSERT_TRUE(f.SetTimes(t, t, t));
+    };
+    auto add = [this](const char* flag, const std::vector<std::string>& paths) {
+        std::vector<std::string> args = {"add", flag, "--journal", m_journal, m_vault};
+        args.insert(args.end(), paths.begin(), paths.end());
+        return RunTool(args);
+    };
+    ASSERT_TRUE(fileio::MakeDirectoryChain(Path("src")));
+    ASSERT_TRUE(fileio::MakeDirectoryChain(Path("other")));
+    WriteAll(Path("src/Note.txt"), "first");
+    WriteAll(Path("src/keep.bin"), m_text);
+    stamp("src/Note.txt", 1620284889u);
+    ASSERT_EQ(Add({Path("src/Note.txt"), Path("src/keep.bin")}).rc, 0);
+
+    // Not newer (the same second): --update leaves the entry alone.
+    WriteAll(Path("src/Note.txt"), "same second");
+    stamp("src/Note.txt", 1620284889u);
+    ToolRun same = add("--update", {Path("src/Note.txt")});
+    EXPECT_EQ(same.rc, 0) << same.err;
+    EXPECT_EQ(RunTool({"cat", m_vault, "Note.txt"}).out, "first");
+
+    // Newer: replaced, and a missing file is added in the same run.
+    stamp("src/Note.txt", 1620284890u);
+    WriteAll(Path("src/new.txt"), "new");
+    ToolRun newer = add("-u", {Path("src/Note.txt"), Path("src/new.txt")});
+    EXPECT_EQ(newer.rc, 0) << newer.err;
+    EXPECT_NE(newer.out.find("1 entry added, 1 replaced, 0 up to date"), std::string::npos) << newer.out;
+    EXPECT_EQ(RunTool({"cat", m_vault, "Note.txt"}).out, "same second");
+
+    // --replace whatever the time, from a name in another case: the stored
+    // name stays and the old copy is gone.
+    WriteAll(Path("other/NOTE.TXT"), "replaced");
+    stamp("other/NOTE.TXT", 1000000000u);
+    ToolRun rep = add("--replace", {Path("other/NOTE.TXT")});
+    EXPECT_EQ(rep.rc, 0) << rep.err;
+    EXPECT_EQ(VaultNames(m_vault), (std::vector<std::string>{"keep.bin", "new.txt", "Note.txt"}));
+    EXPECT_EQ(RunTool({"cat", m_vault, "Note.txt"}).out, "replaced");
+    EXPECT_EQ(RunTool({"cat", m_vault, "keep.bin"}).out, m_text);
+    EXPECT_EQ(RunTool({"check", m_vault}).rc, 0);
+    EXPECT_FALSE(fileio::Exists(m_journal));
+
+    // A replace stopped between its halves leaves two copies; the same
+    // command run again leaves the last one only.
+    ASSERT_TRUE(fileio::Remove(m_vault));
+    MakeVault(m_vault, {{"Note.txt", "old"}, {"Note.txt", "half"}}, m_journal);
+    ToolRun again = add("--replace", {Path("other/NOTE.TXT")});
+    EXPECT_EQ(again.rc, 0) << again.err;
+    EXPECT_EQ(VaultNames(m_vault), std::vector<std::string>{"Note.txt"});
+    EXPECT_EQ(RunTool({"cat", m_vault, "Note.txt"}).out, "replaced");
+
+    // A folder is never replaced by a file, and the two flags exclude each other.
+    ASSERT_TRUE(fileio::MakeDirectoryChain(Path("f/Note.txt")));
+    EXPECT_EQ(add("--replace", {Path("f/Note.txt")}).rc, 1);
+    EXPECT_EQ(RunTool({"add", "--replace", "--update", m_vault, Path("src/new.txt")}).rc, 2);
 }
 
 TEST_F(CliTest, MissingSourceIsReportedAndTheRestAdded) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "VaultTestUtil.h"
 #include "vault/fileio/FileIo.h"
 #include "vault/format/VaultEntryRules.h"
 #include "vault/format/VaultRecords.h"
@@ -30,7 +31,8 @@ class TempFile {
 public:
     TempFile() {
         static unsigned counter = 0;
-        m_path = fileio::TempFolder() + "hb_format_" + std::to_string(fileio::TickCount()) + "_" +
+        m_path = fileio::TempFolder() + "hb_format_" + hbtest::ProcessTag() + "_" +
+                 std::to_string(fileio::TickCount()) + "_" +
                  std::to_string(++counter) + ".vfo";
     }
     ~TempFile() { fileio::Remove(m_path); }
