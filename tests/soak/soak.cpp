@@ -1,5 +1,5 @@
 // hb-soak: a long random sequence of vault tool commands (adds of new and
-// existing names, replaces, updates, deletes of files and folders,
+// existing names, replaces, updates, deletes and renames of files and folders,
 // recoveries), some stopped at a random write as a killed process leaves the
 // disk and some cut off as a power cut does, each checked entry by entry and
 // byte for byte against a model of the vault.
@@ -104,6 +104,7 @@ public:
     bool PlanReplace(Step* s);
     bool PlanUpdate(Step* s);
     bool PlanDelete(Step* s);
+    bool PlanRename(Step* s);
     bool PlanRecover(Step* s);
 
 private:
@@ -151,6 +152,7 @@ const Operation kOperations[] = {
     {"replace", 15, &Soak::PlanReplace},
     {"update", 10, &Soak::PlanUpdate},
     {"delete", 20, &Soak::PlanDelete},
+    {"rename", 10, &Soak::PlanRename},
     {"recover", 5, &Soak::PlanRecover},
 };
 
@@ -329,6 +331,33 @@ bool Soak::PlanDelete(Step* s) {
         }
     }
     s->what = "delete " + std::to_string(chosen.size());
+    return true;
+}
+
+bool Soak::PlanRename(Step* s) {
+    if (m_model.empty()) return false;
+    std::vector<std::string> keys;
+    for (const auto& e : m_model) keys.push_back(e.first);
+    const std::string k = keys[Pick(keys.size())];
+    const ModelEntry& e = m_model.at(k);
+    std::string plain = e.name;  // without a folder's trailing '/'
+    if (e.folder) plain.pop_back();
+    const size_t slash = plain.rfind('/');
+    const std::string leaf = NewLeaf(e.folder);
+    const std::string renamed = (slash == std::string::npos ? std::string() : plain.substr(0, slash + 1)) + leaf;
+    // The entry, and a folder's whole tree, under the new name.
+    s->after.clear();
+    for (const auto& m : m_model) {
+        if (m.first != k && m.first.compare(0, k.size() + 1, k + "/") != 0) {
+            s->after.insert(m);
+            continue;
+        }
+        ModelEntry moved = m.second;
+        moved.name = renamed + m.second.name.substr(plain.size());
+        s->after[Key(moved.name)] = moved;
+    }
+    s->args = {"rename", "--journal", m_journal, m_vault, Chance(20) ? k : e.name, leaf};
+    s->what = "rename " + e.name + " to " + leaf;
     return true;
 }
 
