@@ -206,7 +206,7 @@ void CRovErarodView::OnWatchTimer() {
     RebuildRows();
     UpdateToolbar();
   }
-  if (m_bResortPending && !m_bNewFolderPending && !m_bRenamePending) {
+  if (m_bResortPending && !m_bNewFolderPending && !IsRenameInProgress()) {
     m_bResortPending = false;
     SortRows();
     UpdateToolbar();

@@ -114,6 +114,9 @@ public:
   // everything below it) in the vault and rebuilds the rows.
   void OnRename();
   bool IsRenamePending() const { return m_bRenamePending; }
+  // A rename's label edit is open, or its end waits to be handled (an edit
+  // that went with its rows without an end no longer counts).
+  bool IsRenameInProgress() const;
 
   // --- Delete (ViewDelete.cpp).
   // The Delete command: asks, then removes the selected rows' entries from
@@ -349,6 +352,7 @@ private:
   // handled: the row's vault path (A\b.txt; a folder's ends in a
   // backslash) and the text the edit ended with.
   bool m_bRenamePending = false;
+  bool m_bRenameEnded = false;
   bool m_bRenameNamed = false;
   std::string m_strRenameFrom;
   std::string m_strRenameText;

@@ -23,6 +23,7 @@ void CRovErarodView::OnNewFolder() {
 void CRovErarodView::OnEndLabelEdit(const char* text) {
   // Label editing stays on: a slow second click renames a row.
   if (m_bRenamePending && !m_bNewFolderPending) {
+    m_bRenameEnded = true;
     m_bRenameNamed = text != nullptr;
     m_strRenameText = text ? text : "";
     PostMessage(WM_HB_RENAME_DONE);

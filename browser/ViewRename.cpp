@@ -7,8 +7,12 @@
 #include "document/EntryRename.h"
 #include "resources/resource.h"
 
+bool CRovErarodView::IsRenameInProgress() const {
+  return m_bRenamePending && (m_bRenameEnded || SendMessage(LVM_GETEDITCONTROL) != 0);
+}
+
 void CRovErarodView::OnRename() {
-  if (!m_bLoggedIn || IsBusy() || m_bNewFolderPending || m_bRenamePending) return;
+  if (!m_bLoggedIn || IsBusy() || m_bNewFolderPending || IsRenameInProgress()) return;
   if (GetSelectedCount() != 1) return;
   int row = static_cast<int>(SendMessage(LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
   if (row < 0) return;
@@ -27,12 +31,15 @@ void CRovErarodView::EditRowLabel(int row, const std::string* text) {
 bool CRovErarodView::OnBeginLabelEdit(int row) {
   // The new folder's own edit.
   if (m_bNewFolderPending) return row == FindNewFolderRow();
-  if (!m_bLoggedIn || IsBusy() || m_bRenamePending) return false;
+  // The list edits one label at a time: a rename whose edit never ended
+  // (its rows went) gives way; one whose end is queued does not.
+  if (!m_bLoggedIn || IsBusy() || (m_bRenamePending && m_bRenameEnded)) return false;
   if (row < 0 || static_cast<size_t>(row) >= m_rows.size() || GetSelectedCount() != 1) return false;
   if (!(SendMessage(LVM_GETITEMSTATE, row, LVIS_SELECTED) & LVIS_SELECTED)) return false;
   m_strRenameFrom = m_model.CurrentFolder() + m_rows[static_cast<size_t>(row)].cells[0];
   if (IsFolderRow(row)) m_strRenameFrom += '\\';
   m_bRenamePending = true;
+  m_bRenameEnded = false;
   m_bRenameNamed = false;
   m_strRenameText.clear();
   return true;
@@ -96,7 +103,7 @@ void CRovErarodView::FinishRename() {
       else
         ShowMessage(text, IDS_ERROR_CAPTION, IDS_RENAME_TAKEN, MB_ICONHAND, true);
       int row = FindRowByName(oldName);
-      if (row >= 0 && m_bLoggedIn && !IsBusy() && !m_bNewFolderPending && !m_bRenamePending) {
+      if (row >= 0 && m_bLoggedIn && !IsBusy() && !m_bNewFolderPending && !IsRenameInProgress()) {
         LVITEMW none{};
         none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
         SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
