@@ -1,7 +1,8 @@
 // The folder view: set-up, timers, login, rows, sorting, drawing, browsing
 // commands, the toolbar, context menus and the vault binding services.  New
-// folders, deletes and the busy guard of long operations have files of their
-// own (ViewNewFolder.cpp, ViewDelete.cpp, ViewLongOperation.cpp).
+// folders, renames, deletes and the busy guard of long operations have files
+// of their own (ViewNewFolder.cpp, ViewRename.cpp, ViewDelete.cpp,
+// ViewLongOperation.cpp).
 #include "browser/RovErarodView.h"
 
 #include <shellapi.h>
@@ -68,6 +69,10 @@ CRovErarodView::CRovErarodView(CRovErarodDoc* doc) : m_pDoc(doc) {
   OnCommand(ID_DELETE_FILE, [this] { OnDelete(); });
   OnUpdate(ID_DELETE_FILE, [this](CCmdUI& ui) {
     ui.Enable(m_bLoggedIn && m_hWnd && GetSelectedCount() > 0 && !m_bNewFolderPending);
+  });
+  OnCommand(ID_RENAME, [this] { OnRename(); });
+  OnUpdate(ID_RENAME, [this](CCmdUI& ui) {
+    ui.Enable(m_bLoggedIn && m_hWnd && GetSelectedCount() == 1 && !m_bNewFolderPending);
   });
   OnCommand(ID_SELECT_ALL, [this] { OnSelectAll(); });
   OnUpdate(ID_SELECT_ALL, [this](CCmdUI& ui) { ui.Enable(m_bLoggedIn); });
@@ -140,7 +145,7 @@ void CRovErarodView::OnInitialUpdate() {
 
 void CRovErarodView::SetUpList() {
   if (HFONT font = HbGetApp() ? HbGetApp()->GetDialogFont() : nullptr) SetFont(font);
-  ModifyStyle(LVS_TYPEMASK, LVS_REPORT | LVS_SHOWSELALWAYS);
+  ModifyStyle(LVS_TYPEMASK, LVS_REPORT | LVS_SHOWSELALWAYS | LVS_EDITLABELS);
 
   const UINT dpi = HbGetWindowDpi(m_hWnd);
   const int icon = HbScale(16, dpi);
@@ -201,7 +206,7 @@ void CRovErarodView::OnWatchTimer() {
     RebuildRows();
     UpdateToolbar();
   }
-  if (m_bResortPending && !m_bNewFolderPending) {
+  if (m_bResortPending && !m_bNewFolderPending && !IsRenameInProgress()) {
     m_bResortPending = false;
     SortRows();
     UpdateToolbar();
@@ -686,6 +691,9 @@ bool CRovErarodView::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT* result) {
       }
       *result = 0;
       return true;
+    case LVN_BEGINLABELEDITW:  // TRUE refuses the edit
+      *result = OnBeginLabelEdit(reinterpret_cast<NMLVDISPINFOW*>(lp)->item.iItem) ? FALSE : TRUE;
+      return true;
     case LVN_ENDLABELEDITW: {
       const wchar_t* w = reinterpret_cast<NMLVDISPINFOW*>(lp)->item.pszText;
       if (!w) {
@@ -694,7 +702,7 @@ bool CRovErarodView::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT* result) {
         const std::string text = fileio::Narrow(w);
         OnEndLabelEdit(text.c_str());
       }
-      *result = FALSE;  // the text is set once the folder exists
+      *result = FALSE;  // the rows take the name once the vault has it
       return true;
     }
     default:
@@ -731,6 +739,9 @@ LRESULT CRovErarodView::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_HB_NEW_FOLDER_DONE:
       FinishNewFolder();
+      return 0;
+    case WM_HB_RENAME_DONE:
+      FinishRename();
       return 0;
     case WM_HB_SELECTION_CHANGED:
       m_bToolbarUpdatePosted = false;

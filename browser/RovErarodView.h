@@ -108,6 +108,16 @@ public:
   void OnListMouseMove(WPARAM keys, POINT pt);
   ZTitleTip& GetTitleTip() { return m_titleTip; }
 
+  // --- Rename (ViewRename.cpp).
+  // F2, the context menu's Rename and a slow second click start the label
+  // edit of the one selected row; its end renames the entry (a folder with
+  // everything below it) in the vault and rebuilds the rows.
+  void OnRename();
+  bool IsRenamePending() const { return m_bRenamePending; }
+  // A rename's label edit is open, or its end waits to be handled (an edit
+  // that went with its rows without an end no longer counts).
+  bool IsRenameInProgress() const;
+
   // --- Delete (ViewDelete.cpp).
   // The Delete command: asks, then removes the selected rows' entries from
   // the vault with the progress dialog up, rebuilds the rows.
@@ -167,8 +177,9 @@ public:
   // While a long operation pumps messages the view is busy: every command
   // is greyed and refused, navigation, sorting, the context menu and the
   // watch timer's work wait, and what must not be lost (closing the window,
-  // the logout after the disk was pulled, the end of a new folder's name
-  // edit) is deferred until the view is idle again.  Scopes nest.
+  // the logout after the disk was pulled, the end of a new folder's or a
+  // rename's name edit) is deferred until the view is idle again.  Scopes
+  // nest.
   class CBusyScope {
   public:
     explicit CBusyScope(CRovErarodView& view);
@@ -274,6 +285,14 @@ private:
   BOOL OnEraseBackground(HDC dc);
   void OnContextMenu(POINT screen);
   void OnEndLabelEdit(const char* text);
+  // The list asks whether the label edit of row may start.
+  bool OnBeginLabelEdit(int row);
+  void FinishRename();
+  // Starts the label edit of row; text replaces the row's name in the edit
+  // when given (an edit opened again after a refused name).
+  void EditRowLabel(int row, const std::string* text);
+  // The row whose name is name (exact), -1 when none.
+  int FindRowByName(const std::string& name) const;
   void FinishNewFolder();
   // The row the New Folder command added (-1: none); rows move when they
   // are sorted or rebuilt, so it is looked up each time.
@@ -329,6 +348,14 @@ private:
   bool m_bNewFolderPending = false;
   bool m_bNewFolderNamed = false;
   std::string m_strNewFolderName;
+  // A label edit of an existing row is open, or its end waits to be
+  // handled: the row's vault path (A\b.txt; a folder's ends in a
+  // backslash) and the text the edit ended with.
+  bool m_bRenamePending = false;
+  bool m_bRenameEnded = false;
+  bool m_bRenameNamed = false;
+  std::string m_strRenameFrom;
+  std::string m_strRenameText;
   bool m_bToolbarUpdatePosted = false;
   ZTitleTip m_titleTip;
 

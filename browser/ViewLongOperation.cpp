@@ -87,6 +87,9 @@ bool CRovErarodView::FilterWhileBusy(UINT msg, WPARAM wp, LPARAM, LRESULT* resul
     case WM_HB_NEW_FOLDER_DONE:
       RunWhenIdle([this] { FinishNewFolder(); });
       return true;
+    case WM_HB_RENAME_DONE:
+      RunWhenIdle([this] { FinishRename(); });
+      return true;
     default:
       return false;
   }
@@ -98,6 +101,9 @@ bool CRovErarodView::FilterNotifyWhileBusy(UINT code, LRESULT* result) {
     case LVN_COLUMNCLICK:  // sorting moves rows
     case NM_DBLCLK:        // opening a folder rebuilds them
       *result = 0;
+      return true;
+    case LVN_BEGINLABELEDITW:  // a rename waits for no one: refused
+      *result = TRUE;
       return true;
     default:
       return false;

@@ -9,3 +9,5 @@ const UINT WM_HB_NEW_FOLDER_DONE = WM_APP + 1;
 const UINT WM_HB_SELECTION_CHANGED = WM_APP + 2;
 // The last long operation has ended: run what waited for it.
 const UINT WM_HB_RUN_DEFERRED = WM_APP + 3;
+// The label edit of an existing row has ended: rename its entry.
+const UINT WM_HB_RENAME_DONE = WM_APP + 4;

@@ -7,7 +7,6 @@
 
 void CRovErarodView::OnNewFolder() {
   if (!m_bLoggedIn || m_bNewFolderPending || GetSelectedCount() > 0) return;
-  ModifyStyle(0, LVS_EDITLABELS);
   ListRow fresh;  // empty name, image 0, no entry yet
   fresh.newFolder = true;
   m_rows.push_back(std::move(fresh));
@@ -22,7 +21,14 @@ void CRovErarodView::OnNewFolder() {
 }
 
 void CRovErarodView::OnEndLabelEdit(const char* text) {
-  ModifyStyle(LVS_EDITLABELS, 0);
+  // Label editing stays on: a slow second click renames a row.
+  if (m_bRenamePending && !m_bNewFolderPending) {
+    m_bRenameEnded = true;
+    m_bRenameNamed = text != nullptr;
+    m_strRenameText = text ? text : "";
+    PostMessage(WM_HB_RENAME_DONE);
+    return;
+  }
   if (!m_bNewFolderPending) return;
   m_bNewFolderNamed = text != nullptr;
   m_strNewFolderName = text ? text : "";

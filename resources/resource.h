@@ -20,6 +20,7 @@
 #define ID_DELETE_FILE 32773
 #define ID_CHANGE_PASSWORD 32777
 #define ID_LOGIN 32778
+#define ID_RENAME 32780
 #define ID_SELECT_ALL 33333
 #define ID_EDIT_COPY 57634
 #define ID_EDIT_CUT 57635
@@ -66,6 +67,8 @@
 #define IDS_BYTES 37
 #define IDS_PASSWORD_NOT_CHANGED 45
 #define IDS_FOLDER_NAME_INVALID 38
+#define IDS_RENAME_TAKEN 70
+#define IDS_RENAME_FAILED 71
 // Adding: a limit of the vault reached, and the program's own files left out.
 #define IDS_LIMIT_NAME 61
 #define IDS_LIMIT_FILE 62

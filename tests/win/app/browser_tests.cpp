@@ -190,10 +190,11 @@ TEST_F(BrowserTest, ContextMenusFollowTheSelection) {
   Select(0);
   popup = m_view->PrepareContextMenu(&menu);
   ASSERT_NE(nullptr, popup);
-  ASSERT_EQ(4, GetMenuItemCount(popup));
+  ASSERT_EQ(5, GetMenuItemCount(popup));
   EXPECT_EQ(static_cast<UINT>(ID_EDIT_CUT), GetMenuItemID(popup, 0));
   EXPECT_EQ(static_cast<UINT>(ID_EDIT_COPY), GetMenuItemID(popup, 1));
   EXPECT_EQ(static_cast<UINT>(ID_DELETE_FILE), GetMenuItemID(popup, 3));
+  EXPECT_EQ(static_cast<UINT>(ID_RENAME), GetMenuItemID(popup, 4));
 
   Command(ID_LOGIN);  // logout: no context menu
   EXPECT_EQ(nullptr, m_view->PrepareContextMenu(&menu));
@@ -257,6 +258,133 @@ TEST_F(BrowserTest, NewFolderIsWrittenToTheVaultAndATakenNameIsRefused) {
   Select(0);
   Command(ID_NEW_FOLDER);
   EXPECT_EQ(8, m_view->GetItemCount());
+}
+
+// The label edit of a row renames its entry in the vault: F2 on a file,
+// the menu's Rename on a folder (its subtree follows), a slow second click,
+// a name taken in another case, an unusable name, Esc.
+TEST_F(BrowserTest, RenameEditsTheLabelAndRenamesTheEntriesInTheVault) {
+  MakeStandardVault();
+  SetEnv("HB_FAKE_DRIVES", "E,pw,h");
+  SetEnv("HB_FAKE_STATE", "10");  // write protected
+  Open(true, 6);
+  std::map<std::string, std::string> expected = StoredContents(kVault);
+  auto editControl = [&] { return reinterpret_cast<HWND>(m_view->SendMessage(LVM_GETEDITCONTROL)); };
+  auto type = [&](const char* text, UINT key) {
+    HWND edit = editControl();
+    if (!edit) return false;
+    if (text) SetWindowTextW(edit, fileio::Widen(text).c_str());
+    SendMessageW(edit, WM_KEYDOWN, key, 0);
+    return true;
+  };
+  auto selectedRow = [&] {
+    return static_cast<int>(m_view->SendMessage(LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  };
+
+  // A file row by F2, through the frame's accelerators.
+  Select(RowOf("b.txt"));
+  const std::string size = m_view->GetRowText(RowOf("b.txt"), 1);
+  const std::string date = m_view->GetRowText(RowOf("b.txt"), 4);
+  MSG f2{m_view->m_hWnd, WM_KEYDOWN, VK_F2, 0x003C0001, 0, {0, 0}};
+  EXPECT_TRUE(m_app.PreTranslateMessage(&f2));
+  ASSERT_NE(nullptr, editControl());
+  EXPECT_EQ("b.txt", WindowText(editControl()));
+  ASSERT_TRUE(type("Beta.md", VK_RETURN));
+  ASSERT_TRUE(WaitFor([&] { return RowOf("Beta.md") >= 0; }));
+  EXPECT_EQ(-1, RowOf("b.txt"));
+  EXPECT_EQ(RowOf("Beta.md"), selectedRow());
+  EXPECT_EQ(1u, m_view->GetSelectedCount());
+  EXPECT_EQ(size, m_view->GetRowText(RowOf("Beta.md"), 1));
+  EXPECT_EQ(date, m_view->GetRowText(RowOf("Beta.md"), 4));
+  expected["Beta.md"] = expected["b.txt"];
+  expected.erase("b.txt");
+  EXPECT_EQ(expected, StoredContents(kVault));
+  EXPECT_EQ("wp 0\nwp 1\n", WpLog());  // protection lifted for the write and put back
+
+  // A folder row by the context menu's command: everything below follows.
+  Select(-1, false);
+  Select(RowOf("Docs"));
+  Command(ID_RENAME);
+  ASSERT_TRUE(type("Papers", VK_RETURN));
+  ASSERT_TRUE(WaitFor([&] { return RowOf("Papers") >= 0; }));
+  EXPECT_TRUE(m_view->IsFolderRow(RowOf("Papers")));
+  EXPECT_EQ(RowOf("Papers"), selectedRow());
+  std::map<std::string, std::string> moved;
+  for (const auto& e : expected)
+    moved[e.first.compare(0, 5, "Docs/") == 0 ? "Papers/" + e.first.substr(5) : e.first] = e.second;
+  expected = moved;
+  EXPECT_EQ(expected, StoredContents(kVault));
+  std::string out;
+  EXPECT_EQ(0, RunTool(std::string("check ") + kVault, &out)) << out;
+  EXPECT_TRUE(Boxes().empty());
+
+  // A name another row has in another case: a message of its own, the edit
+  // open again with the typed name, the vault as it was.
+  Select(-1, false);
+  Select(RowOf("c.dat"));
+  Command(ID_RENAME);
+  ASSERT_TRUE(type("ZED.txt", VK_RETURN));
+  ASSERT_TRUE(WaitFor([&] { return Boxes().size() == 1 && editControl() != nullptr; }));
+  EXPECT_EQ(FormatString(LoadResString(IDS_RENAME_TAKEN).c_str(), "ZED.txt"), Boxes()[0].text);
+  EXPECT_EQ(LoadResString(IDS_ERROR_CAPTION), Boxes()[0].caption);
+  EXPECT_EQ("ZED.txt", WindowText(editControl()));
+  // An unusable name: message 38, the edit open again.
+  ASSERT_TRUE(type("a:b", VK_RETURN));
+  ASSERT_TRUE(WaitFor([&] { return Boxes().size() == 2 && editControl() != nullptr; }));
+  EXPECT_EQ(LoadResString(IDS_FOLDER_NAME_INVALID), Boxes()[1].text);
+  EXPECT_EQ("a:b", WindowText(editControl()));
+  // Esc ends it: nothing written.
+  ASSERT_TRUE(type(nullptr, VK_ESCAPE));
+  ASSERT_TRUE(WaitFor([&] { return editControl() == nullptr && !m_view->IsRenamePending(); }));
+  EXPECT_EQ(RowOf("c.dat"), selectedRow());
+  EXPECT_EQ(expected, StoredContents(kVault));
+
+  // A change of case only is a rename.
+  Select(-1, false);
+  Select(RowOf("a.log"));
+  Command(ID_RENAME);
+  ASSERT_TRUE(type("A.log", VK_RETURN));
+  ASSERT_TRUE(WaitFor([&] { return RowOf("A.log") >= 0; }));
+  expected["A.log"] = expected["a.log"];
+  expected.erase("a.log");
+  EXPECT_EQ(expected, StoredContents(kVault));
+
+  // A slow second click on a selected row's label opens the edit too.
+  HWND frame = m_frame->m_hWnd;
+  SetWindowPos(frame, HWND_TOP, 40, 40, 760, 520, SWP_SHOWWINDOW);
+  SetForegroundWindow(frame);
+  Select(-1, false);
+  RECT label{LVIR_LABEL, 0, 0, 0};
+  m_view->SendMessage(LVM_GETITEMRECT, RowOf("c.dat"), reinterpret_cast<LPARAM>(&label));
+  POINT at{label.left + 8, (label.top + label.bottom) / 2};
+  ClientToScreen(m_view->m_hWnd, &at);
+  auto click = [&] {
+    INPUT in[3] = {};
+    in[0].type = in[1].type = in[2].type = INPUT_MOUSE;
+    in[0].mi.dx = MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+    in[0].mi.dy = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+    in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    in[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(3, in, sizeof(INPUT));
+  };
+  click();  // selects the row
+  ASSERT_TRUE(WaitFor([&] { return selectedRow() == RowOf("c.dat"); }));
+  const DWORD first = GetTickCount();
+  WaitFor([&] { return GetTickCount() - first > GetDoubleClickTime() + 200; });
+  ASSERT_EQ(nullptr, editControl());
+  click();
+  ASSERT_TRUE(WaitFor([&] { return editControl() != nullptr; }));
+  EXPECT_EQ("c.dat", WindowText(editControl()));
+  ASSERT_TRUE(type(nullptr, VK_ESCAPE));
+  ASSERT_TRUE(WaitFor([&] { return !m_view->IsRenamePending(); }));
+
+  // Two rows selected: no edit.
+  Select(RowOf("A.log"));
+  Command(ID_RENAME);
+  EXPECT_EQ(nullptr, editControl());
+  EXPECT_EQ(expected, StoredContents(kVault));
+  EXPECT_EQ(2u, Boxes().size());
 }
 
 TEST_F(BrowserTest, NewFolderOnADiskWithoutVaultCreatesTheVault) {

@@ -277,6 +277,7 @@ TEST_F(DeleteTest, CommandsClicksAndCloseQueuedDuringADeleteWaitOrAreRefused) {
   static NMLISTVIEW columnClick;
   bool loggedInDuring = false, closedDuring = false;
   size_t deferredDuring = 0;
+  LRESULT editDuring = 0;
   ProgressWatch watch([&](HWND, size_t count) {
     if (count != 1) return;
     // Everything a user (or the system) can send while the delete runs.
@@ -285,6 +286,9 @@ TEST_F(DeleteTest, CommandsClicksAndCloseQueuedDuringADeleteWaitOrAreRefused) {
     PostMessageA(frame, WM_COMMAND, ID_NEW_FOLDER, 0);
     PostMessageA(frame, WM_COMMAND, ID_SELECT_ALL, 0);
     PostMessageA(frame, WM_COMMAND, ID_DELETE_FILE, 0);
+    PostMessageA(frame, WM_COMMAND, ID_RENAME, 0);
+    // A slow second click on the row asks the list for its label edit.
+    editDuring = m_view->SendMessage(LVM_EDITLABELW, 0);
     columnClick = NMLISTVIEW{};
     columnClick.hdr.hwndFrom = m_view->m_hWnd;
     columnClick.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(m_view->m_hWnd));
@@ -302,6 +306,9 @@ TEST_F(DeleteTest, CommandsClicksAndCloseQueuedDuringADeleteWaitOrAreRefused) {
   ASSERT_FALSE(closedDuring);
   deferredDuring = m_view->GetDeferredCount();
   EXPECT_TRUE(loggedInDuring);
+  EXPECT_EQ(0, editDuring);  // no rename of a row being deleted
+  EXPECT_EQ(0, m_view->SendMessage(LVM_GETEDITCONTROL));
+  EXPECT_FALSE(m_view->IsRenamePending());
   EXPECT_EQ(2u, deferredDuring);  // the logout and the close
   // The delete finished where it began.
   ExpectStored(Without({"Docs/a.txt"}));
