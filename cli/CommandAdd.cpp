@@ -247,10 +247,8 @@ bool DropOlderCopies(Session& s, const std::string& vaultPath, const std::string
             return --it->second > 0;  // every copy before the last
         }),
         options);
+    compaction::FinishFromJournal(vaultPath, options, &out);
     if (out.status == compaction::Status::Done || out.status == compaction::Status::NothingMatched) return true;
-    if (out.status == compaction::Status::WriteFailed &&
-        compaction::RecoverDelete(vaultPath, options.journalPath, options) == compaction::RecoveryStatus::Finished)
-        return true;
     s.Error(vaultPath + ": the older copies of the replaced entries could not be removed: " +
             compaction::StatusText(out.status) + "; run the same add again");
     return false;

@@ -104,10 +104,7 @@ int CommandDelete(Session& s, const Arguments& a) {
             return false;
         }),
         options);
-    if (out.status == compaction::Status::WriteFailed &&
-        compaction::RecoverDelete(vaultPath, options.journalPath, options) ==
-            compaction::RecoveryStatus::Finished)
-        out.status = compaction::Status::Done;
+    compaction::FinishFromJournal(vaultPath, options, &out);
     s.ClearProgress();
     if (!out.parkedJournal.empty())
         s.Note(deleteJournal + ": delete journal of another vault; parked as " + out.parkedJournal);

@@ -132,10 +132,7 @@ int CommandRename(Session& s, const Arguments& a) {
             return true;
         },
         options);
-    if (out.status == compaction::Status::WriteFailed &&
-        compaction::RecoverDelete(vaultPath, options.journalPath, options) ==
-            compaction::RecoveryStatus::Finished)
-        out.status = compaction::Status::Done;
+    compaction::FinishFromJournal(vaultPath, options, &out);
     s.ClearProgress();
     if (!out.parkedJournal.empty())
         s.Note(deleteJournal + ": delete journal of another vault; parked as " + out.parkedJournal);

@@ -22,6 +22,13 @@ struct DirRecord {
 // is missing or a record cannot be read.
 Status ReadDirectory(CFile& file, vault::DirectoryInfo* dir, std::vector<DirRecord>* records);
 
+// The start of every rewrite: a stopped rewrite of this vault is finished
+// first (recovered says how that went), then the vault is opened for writing
+// and its directory read. False, with out->status set, when any of that
+// fails; out->entriesBefore and entriesKept are the directory's count.
+bool OpenForRewrite(const std::string& vaultPath, const Options& options, RecoveryStatus* recovered,
+                    CFile* file, vault::DirectoryInfo* dir, std::vector<DirRecord>* records, Outcome* out);
+
 // Bytes just below a small rewrite's first write that identify the vault to
 // its recovery.
 constexpr uint64_t kGuardBytes = 64 * 1024;

@@ -27,6 +27,7 @@ StoredName StoredNameOf(const std::string& utf8) { return vault::EncodeEntryName
 bool IsUsableLeafName(const std::string& name) {
     if (name.empty() || name == "." || name == "..") return false;
     if (name.back() == ' ' || name.back() == '.') return false;
+    if (!vault::IsValidUtf8(name)) return false;
     for (const char ch : name) {
         const unsigned char c = static_cast<unsigned char>(ch);
         if (c < 0x20) return false;

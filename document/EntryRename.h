@@ -20,7 +20,7 @@ StoredName StoredNameOf(const std::string& utf8);
 
 // A leaf name the user may give: not empty, not "." or "..", none of the
 // characters Windows forbids in a name (\ / : * ? " < > | and the control
-// characters), not ending in a blank or '.' (Windows would drop them).
+// characters), valid UTF-8, not ending in a blank or '.' (Windows would drop them).
 bool IsUsableLeafName(const std::string& name);
 
 enum class Check {

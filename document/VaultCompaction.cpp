@@ -126,14 +126,17 @@ const char* StatusText(Status status) {
 }
 
 bool ReadStoredNames(const std::string& vaultPath, std::vector<std::string>* names) {
+    std::vector<StoredName> stored;
     names->clear();
-    CFile file;
-    if (!file.Open(vaultPath, CFile::Mode::Read)) return false;
-    DirectoryInfo dir;
-    std::vector<DirRecord> records;
-    if (ReadDirectory(file, &dir, &records) != Status::Done) return false;
-    for (DirRecord& r : records) names->push_back(std::move(r.name));
+    if (!ReadStoredNames(vaultPath, &stored)) return false;
+    for (StoredName& n : stored) names->push_back(std::move(n.bytes));
     return true;
+}
+
+void FinishFromJournal(const std::string& vaultPath, const Options& options, Outcome* out) {
+    if (out->status == Status::WriteFailed &&
+        RecoverDelete(vaultPath, options.journalPath, options) == RecoveryStatus::Finished)
+        out->status = Status::Done;
 }
 
 bool ReadStoredNames(const std::string& vaultPath, std::vector<StoredName>* names) {
@@ -153,27 +156,33 @@ Outcome CompactVault(const std::string& vaultPath, const Selector& select, const
                         options);
 }
 
-Outcome CompactVault(const std::string& vaultPath, const NameSelector& select, const Options& options) {
-    Outcome out;
+bool OpenForRewrite(const std::string& vaultPath, const Options& options, RecoveryStatus* recovered,
+                    CFile* file, DirectoryInfo* dir, std::vector<DirRecord>* records, Outcome* out) {
     // A rewrite of this vault that was stopped must be finished before its
     // directory means anything.
-    const RecoveryStatus recovered = options.journalPath.empty()
-                                         ? RecoveryStatus::NoJournal
-                                         : RecoverDeleteJournals(vaultPath, options.journalPath, options);
-    if (recovered == RecoveryStatus::Failed) {
-        out.status = Status::WriteFailed;
-        return out;
+    *recovered = options.journalPath.empty() ? RecoveryStatus::NoJournal
+                                             : RecoverDeleteJournals(vaultPath, options.journalPath, options);
+    if (*recovered == RecoveryStatus::Failed) {
+        out->status = Status::WriteFailed;
+        return false;
     }
+    if (!file->Open(vaultPath, CFile::Mode::ReadWriteExisting)) {
+        out->status = Status::NotOpened;
+        return false;
+    }
+    out->status = ReadDirectory(*file, dir, records);
+    if (out->status != Status::Done) return false;
+    out->entriesBefore = out->entriesKept = static_cast<uint32_t>(records->size());
+    return true;
+}
+
+Outcome CompactVault(const std::string& vaultPath, const NameSelector& select, const Options& options) {
+    Outcome out;
+    RecoveryStatus recovered;
     CFile file;
-    if (!file.Open(vaultPath, CFile::Mode::ReadWriteExisting)) {
-        out.status = Status::NotOpened;
-        return out;
-    }
     DirectoryInfo dir;
     std::vector<DirRecord> records;
-    out.status = ReadDirectory(file, &dir, &records);
-    if (out.status != Status::Done) return out;
-    out.entriesBefore = out.entriesKept = static_cast<uint32_t>(records.size());
+    if (!OpenForRewrite(vaultPath, options, &recovered, &file, &dir, &records, &out)) return out;
     for (DirRecord& r : records) {
         const bool utf8 = (r.header.flags & vault::kNameUtf8Flag) != 0;
         r.deleted = select(r.name, utf8);

@@ -124,6 +124,10 @@ using Renamer = std::function<bool(const std::string& storedName, bool utf8, New
 // NothingMatched when no name changes.
 Outcome RenameEntries(const std::string& vaultPath, const Renamer& rename, const Options& options);
 
+// A rewrite whose write failed is finished at once from its journal where it
+// can be; the outcome is then Done.
+void FinishFromJournal(const std::string& vaultPath, const Options& options, Outcome* out);
+
 // The stored names of the vault's central records in directory order. False
 // when the vault cannot be opened or its directory cannot be read.
 bool ReadStoredNames(const std::string& vaultPath, std::vector<std::string>* names);

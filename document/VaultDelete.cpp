@@ -69,10 +69,7 @@ int CVaultModel::DelZipFromFile(bool withList) {
             return marked.count(EntryMatchKey(name, utf8)) != 0;
         }),
         options);
-    if (out.status == compaction::Status::WriteFailed &&
-        compaction::RecoverDelete(m_vaultPath, options.journalPath, options) ==
-            compaction::RecoveryStatus::Finished)
-        out.status = compaction::Status::Done;
+    compaction::FinishFromJournal(m_vaultPath, options, &out);
     if (m_hooks.flush) m_hooks.flush();
     if (out.status != compaction::Status::Done) return static_cast<int>(out.entriesBefore);
 

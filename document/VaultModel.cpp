@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "document/AddJournal.h"
+#include "document/EntryRename.h"
 #include "document/JournalParking.h"
 #include "document/VaultRecovery.h"
 #include "vault/VaultApi.h"
@@ -442,32 +443,10 @@ void CVaultModel::PumpMessages() const {
     if (m_hooks.pumpMessages) m_hooks.pumpMessages();
 }
 
-namespace {
-
-// A name the user may give a new folder: not empty, not "." or "..", no
-// separator, control or reserved character, not ending in a blank or '.'.
-bool IsUsableFolderName(const std::string& name) {
-    if (name.empty() || name == "." || name == "..") return false;
-    if (name.back() == ' ' || name.back() == '.') return false;
-    if (!vault::IsValidUtf8(name)) return false;
-    for (const char ch : name) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (c < 0x20) return false;
-        switch (c) {
-            case '\\': case '/': case ':': case '*': case '?':
-            case '"': case '<': case '>': case '|':
-                return false;
-            default: break;
-        }
-    }
-    return true;
-}
-
-}  // namespace
-
 int CVaultModel::CreateNewFolder(const std::string& name, VaultEntry** created) {
     if (created) *created = nullptr;
-    if (!IsUsableFolderName(name)) return -1;
+    // A new folder's name follows the same rule as a rename's.
+    if (!renaming::IsUsableLeafName(name)) return -1;
     const std::string folder = m_currentFolder + name;
     const std::string stored = ToSlashes(folder) + "/";
     if (vault::EncodeEntryName(stored).bytes.size() > vault::kMaxNameLength) return -1;

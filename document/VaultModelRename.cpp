@@ -43,10 +43,7 @@ CVaultModel::RenameResult CVaultModel::RenameEntry(const std::string& storedPath
             return true;
         },
         options);
-    if (out.status == compaction::Status::WriteFailed &&
-        compaction::RecoverDelete(m_vaultPath, options.journalPath, options) ==
-            compaction::RecoveryStatus::Finished)
-        out.status = compaction::Status::Done;
+    compaction::FinishFromJournal(m_vaultPath, options, &out);
     if (m_hooks.flush) m_hooks.flush();
     if (out.status != compaction::Status::Done) return RenameResult::Failed;
 

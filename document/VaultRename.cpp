@@ -203,23 +203,11 @@ Status MakeRenamePlan(CFile& file, const DirectoryInfo& dir, const std::vector<D
 
 Outcome RenameEntries(const std::string& vaultPath, const Renamer& rename, const Options& options) {
     Outcome out;
-    const RecoveryStatus recovered = options.journalPath.empty()
-                                         ? RecoveryStatus::NoJournal
-                                         : RecoverDeleteJournals(vaultPath, options.journalPath, options);
-    if (recovered == RecoveryStatus::Failed) {
-        out.status = Status::WriteFailed;
-        return out;
-    }
+    RecoveryStatus recovered;
     CFile file;
-    if (!file.Open(vaultPath, CFile::Mode::ReadWriteExisting)) {
-        out.status = Status::NotOpened;
-        return out;
-    }
     DirectoryInfo dir;
     std::vector<DirRecord> records;
-    out.status = ReadDirectory(file, &dir, &records);
-    if (out.status != Status::Done) return out;
-    out.entriesBefore = out.entriesKept = static_cast<uint32_t>(records.size());
+    if (!OpenForRewrite(vaultPath, options, &recovered, &file, &dir, &records, &out)) return out;
     std::vector<Renaming> names(records.size());
     std::vector<vault::StoredName> all, picked;
     for (size_t i = 0; i < records.size(); ++i) {
