@@ -292,4 +292,14 @@ bool WriteTail(CFile& vaultFile, const deljournal::Plan& plan) {
            vaultFile.Truncate(plan.newSize) && vaultFile.Flush();
 }
 
+void EndTail(vault::EndRecord end, uint64_t dirSize, uint64_t dirOffset, deljournal::Plan* plan) {
+    end.directorySize = static_cast<uint32_t>(dirSize);
+    end.directoryOffset = static_cast<uint32_t>(dirOffset);
+    end.commentLength = 0;
+    const auto block = vault::EncodeEndRecord(end);
+    plan->tail.insert(plan->tail.end(), block.begin(), block.end());
+    plan->newDirOffset = dirOffset;
+    plan->newSize = dirOffset + plan->tail.size();
+}
+
 }  // namespace compaction

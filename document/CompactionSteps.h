@@ -22,6 +22,11 @@ struct DirRecord {
 // is missing or a record cannot be read.
 Status ReadDirectory(CFile& file, vault::DirectoryInfo* dir, std::vector<DirRecord>* records);
 
+// Ends the plan's tail (the new directory) with its end record, which gives
+// the directory's size and offset and no comment; sets the plan's new
+// directory offset and new file size.
+void EndTail(vault::EndRecord end, uint64_t dirSize, uint64_t dirOffset, deljournal::Plan* plan);
+
 // The start of every rewrite: a stopped rewrite of this vault is finished
 // first (recovered says how that went), then the vault is opened for writing
 // and its directory read. False, with out->status set, when any of that

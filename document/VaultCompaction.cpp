@@ -90,13 +90,7 @@ Status MakePlan(CFile& file, const DirectoryInfo& dir, const std::vector<DirReco
     }
     EndRecord end = dir.end;
     end.entriesOnDisk = end.entriesTotal = static_cast<uint16_t>(keptCount);
-    end.directorySize = static_cast<uint32_t>(dirSize);
-    end.directoryOffset = static_cast<uint32_t>(cursor);
-    end.commentLength = 0;
-    const auto block = EncodeEndRecord(end);
-    plan->tail.insert(plan->tail.end(), block.begin(), block.end());
-    plan->newDirOffset = cursor;
-    plan->newSize = cursor + plan->tail.size();
+    EndTail(end, dirSize, cursor, plan);
     if (plan->newSize + kEndBlockSize > plan->oldSize || plan->oldSize < kEndBlockSize) return Status::Refused;
 
     const uint64_t room = deljournal::kMaxJournalBytes - deljournal::PlanBytes(*plan) - 4096;

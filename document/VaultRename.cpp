@@ -172,14 +172,7 @@ Status MakeRenamePlan(CFile& file, const DirectoryInfo& dir, const std::vector<D
     // Going up, the last region moves first.
     if (plan->upward) std::reverse(plan->moves.begin(), plan->moves.end());
     const uint64_t newDir = static_cast<uint64_t>(static_cast<int64_t>(dir.directoryStart) + shift);
-    EndRecord end = dir.end;
-    end.directorySize = static_cast<uint32_t>(dirSize);
-    end.directoryOffset = static_cast<uint32_t>(newDir);
-    end.commentLength = 0;
-    const auto block = EncodeEndRecord(end);
-    plan->tail.insert(plan->tail.end(), block.begin(), block.end());
-    plan->newDirOffset = newDir;
-    plan->newSize = newDir + plan->tail.size();
+    EndTail(dir.end, dirSize, newDir, plan);
     if (plan->newSize > UINT32_MAX || dirSize > UINT32_MAX) return Status::Refused;
 
     const uint64_t planBytes = deljournal::PlanBytes(*plan);

@@ -53,18 +53,23 @@ bool CFrameWnd::IsEditControl(HWND hwnd) {
   return hwnd && ::GetClassNameW(hwnd, cls, 16) > 0 && ::lstrcmpiW(cls, L"Edit") == 0;
 }
 
-void CFrameWnd::OnIdleUpdate() {
-  if (m_pToolBar && m_pToolBar->m_hWnd) {
-    int n = m_pToolBar->GetButtonCount();
-    for (int i = 0; i < n; ++i) {
-      TBBUTTON b{};
-      if (!m_pToolBar->GetButton(i, &b) || (b.fsStyle & BTNS_SEP)) continue;
-      CCmdUI ui(static_cast<UINT>(b.idCommand));
-      RouteUpdate(ui);
-      if (m_pToolBar->IsButtonEnabled(ui.m_nID) != ui.m_bEnabled)
-        m_pToolBar->EnableButton(ui.m_nID, ui.m_bEnabled);
-    }
+void CFrameWnd::UpdateToolBarButtons(const std::function<void(const CCmdUI&)>& apply) {
+  if (!m_pToolBar || !m_pToolBar->m_hWnd) return;
+  int n = m_pToolBar->GetButtonCount();
+  for (int i = 0; i < n; ++i) {
+    TBBUTTON b{};
+    if (!m_pToolBar->GetButton(i, &b) || (b.fsStyle & BTNS_SEP)) continue;
+    CCmdUI ui(static_cast<UINT>(b.idCommand));
+    RouteUpdate(ui);
+    apply(ui);
   }
+}
+
+void CFrameWnd::OnIdleUpdate() {
+  UpdateToolBarButtons([this](const CCmdUI& ui) {
+    if (m_pToolBar->IsButtonEnabled(ui.m_nID) != ui.m_bEnabled)
+      m_pToolBar->EnableButton(ui.m_nID, ui.m_bEnabled);
+  });
   if (m_pStatusBar && m_pStatusBar->m_hWnd) {
     const struct { UINT id; int key; } locks[] = {
         {kIdCaps, VK_CAPITAL}, {kIdNum, VK_NUMLOCK}, {kIdScroll, VK_SCROLL}};
@@ -77,19 +82,13 @@ void CFrameWnd::OnIdleUpdate() {
 }
 
 void CFrameWnd::RefreshToolBar() {
-  if (!m_pToolBar || !m_pToolBar->m_hWnd) return;
   bool changed = false;
-  int n = m_pToolBar->GetButtonCount();
-  for (int i = 0; i < n; ++i) {
-    TBBUTTON b{};
-    if (!m_pToolBar->GetButton(i, &b) || (b.fsStyle & BTNS_SEP)) continue;
-    CCmdUI ui(static_cast<UINT>(b.idCommand));
-    RouteUpdate(ui);
+  UpdateToolBarButtons([this, &changed](const CCmdUI& ui) {
     if (ui.m_bShowSet && m_pToolBar->IsButtonHidden(ui.m_nID) == ui.m_bShown) {
       m_pToolBar->HideButton(ui.m_nID, !ui.m_bShown);
       changed = true;
     }
-  }
+  });
   if (changed) RecalcLayout();
 }
 

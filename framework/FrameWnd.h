@@ -3,6 +3,8 @@
 // toolbar go to the view first, then to the frame, then to the application.
 #pragma once
 
+#include <functional>
+
 #include "framework/Controls.h"
 #include "framework/DockBar.h"
 #include "framework/Handles.h"
@@ -29,6 +31,9 @@ public:
   // Shows and hides the toolbar buttons as the command-update route says
   // (CCmdUI::Show), then lays the frame out again if any changed.
   void RefreshToolBar();
+  // Asks the command route for every toolbar button's state and hands it to
+  // apply.
+  void UpdateToolBarButtons(const std::function<void(const CCmdUI&)>& apply);
   // Lays out toolbar, status bar and view in the client area.
   void RecalcLayout();
   // Shows the prompt of a command (the text before "\n" of its string) in

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "PowerCut.h"
+#include "RunTool.h"
 #include "VaultTestUtil.h"
 #include "cli/ToolPlatform.h"
 #include "cli/VaultTool.h"
@@ -18,26 +19,6 @@
 #include "vault/format/VaultTime.h"
 
 namespace {
-
-struct ToolRun {
-    int rc = -1;
-    std::string out;
-    std::string err;
-};
-
-ToolRun RunTool(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {"hollowbox-vault"};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    std::ostringstream out, err;
-    ToolRun r;
-    r.rc = VaultToolMain(static_cast<int>(all.size()), argv.data(), out, err);
-    r.out = out.str();
-    r.err = err.str();
-    return r;
-}
 
 void RemoveTree(const std::string& path) {
     std::vector<hbcli::FolderItem> items;

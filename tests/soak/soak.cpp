@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "PowerCut.h"
+#include "RunTool.h"
 #include "cli/ToolCommon.h"
 #include "cli/VaultTool.h"
 #include "vault/fileio/FileIo.h"
@@ -64,25 +65,6 @@ struct Step {
     // between it leaves both, and the same command run again finishes it.
     std::set<std::string> replaced;
 };
-
-struct ToolResult {
-    int rc = -1;
-    std::string out, err;
-};
-
-ToolResult RunTool(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {"hollowbox-vault"};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    std::ostringstream out, err;
-    ToolResult r;
-    r.rc = VaultToolMain(static_cast<int>(all.size()), argv.data(), out, err);
-    r.out = out.str();
-    r.err = err.str();
-    return r;
-}
 
 class Soak {
 public:
