@@ -208,6 +208,10 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
     m_pListView->RunWhenIdle([self] { ::PostMessageW(self, WM_CLOSE, 0, 0); });
     return 0;
   }
+  // Changed copies of opened files are asked about first; Cancel stays.
+  if (msg == WM_CLOSE && m_pListView && !m_pListView->SettleOpenedCopies(true)) return 0;
+  if (msg == WM_QUERYENDSESSION && m_pListView && !m_pListView->IsBusy())
+    return m_pListView->SettleOpenedCopies(true) ? TRUE : FALSE;
   if (msg == WM_ENABLE && wp && m_bRemovalPending) {
     // Not from inside the closing dialog's own teardown: from the queue.
     PostMessage(kMsgRemovalRecheck);

@@ -26,15 +26,6 @@ namespace {
 
 const char kVaultFile[] = "\\diviz\\vfnest.vfo";
 
-// The last component of a stored or shown path (trailing separator dropped).
-// Names are UTF-8, where no byte of a multi-byte character is a '\\'.
-std::string LastComponent(const std::string& path) {
-  std::string p = ToBackslashes(path);
-  if (!p.empty() && p.back() == '\\') p.pop_back();
-  size_t slash = p.find_last_of('\\');
-  return slash == std::string::npos ? p : p.substr(slash + 1);
-}
-
 // Names in the user's locale without regard to case. Names that differ only
 // in case are then ordered by case, so that ASCII names keep the order that
 // the plain locale comparison gave them.
@@ -254,7 +245,8 @@ void CRovErarodView::BindVaultPath(const std::string& disk) {
 
 void CRovErarodView::OnLoginCommand() {
   if (m_bLoggedIn) {
-    Logout();
+    // Changed copies of opened files are asked about first; Cancel stays.
+    if (SettleOpenedCopies(true)) Logout();
     return;
   }
   CDiskLoginDlg dlg(FrameWindow());
@@ -279,6 +271,8 @@ void CRovErarodView::LoginTo(const std::string& disk, const std::string& passwor
 }
 
 void CRovErarodView::Logout() {
+  // Opened copies belong to this login: none outlives it unanswered.
+  SettleOpenedCopies(false);
   m_model.SetVaultPath(std::string());
   m_pHost->LoginPassword().clear();
   m_bLoggedIn = false;
@@ -728,7 +722,14 @@ LRESULT CRovErarodView::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
         OnWatchTimer();
         return 0;
       }
+      if (wp == kCopyTimer) {
+        CheckOpenedCopies();
+        return 0;
+      }
       break;
+    case WM_HB_COPY_EVENT:
+      OnCopyEvent(static_cast<UINT>(wp), lp != 0);
+      return 0;
     case WM_ERASEBKGND:
       return OnEraseBackground(reinterpret_cast<HDC>(wp));
     case WM_MOUSEMOVE:
@@ -750,6 +751,7 @@ LRESULT CRovErarodView::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_DESTROY:
       KillTimer(kLoadTimer);
       KillTimer(kWatchTimer);
+      KillTimer(kCopyTimer);
       SetVaultMessagePump(nullptr);
       // The rows point into the entry list: they go first.
       ClearRows();

@@ -20,6 +20,7 @@
 #include "device/DeviceLibrary.h"
 #include "browser/TitleTip.h"
 #include "browser/ViewHost.h"
+#include "document/CopyPutBack.h"
 #include "document/VaultModel.h"
 #include "framework/ComRef.h"
 #include "framework/Controls.h"
@@ -149,12 +150,19 @@ public:
   void OnTransferComplete(const std::string& vaultPath, DWORD effect,
                           const std::vector<std::string>& cutFolders,
                           const std::set<std::string>& moved);
-  // Double-click on a file row: a read-only copy opened with its program.
+  // Double-click on a file row: a writable copy opened with its program,
+  // watched until the program ends (OpenedFiles.cpp); a changed copy is
+  // offered back to the vault (ViewPutBack.cpp).
   void OpenFileRow(int row);
-  // Opens a copy with the shell's default verb and watches its program.
-  void OpenWithProgram(const std::string& copyPath);
-  int GetWatcherCount() const;
+  // Copies opened and not yet ended.
+  size_t GetOpenedCopyCount() const { return m_openedCopies.size(); }
   bool IsShuttingDown() const;
+  // Before a logout or the exit: every copy whose changes are not in the
+  // vault is asked about (Yes puts it back, No lets the changes go, Cancel,
+  // when mayCancel, stops the logout or exit); then every copy ends. A copy
+  // the vault cannot take any more is kept or deleted as the user says.
+  // False when the user chose Cancel.
+  bool SettleOpenedCopies(bool mayCancel);
   const std::string& GetOpenedCopiesFolder() const { return m_strOpenedFolder; }
   // --- Transfers into the vault (TransfersIn.cpp).
   // Drops from the shell, Paste (command 57637, Ctrl+V, Shift+Insert, the
@@ -248,6 +256,9 @@ public:
   static const UINT kWatchTimer = 1;
   static const UINT kLoadTimer = 2;
   static const UINT kTimerMs = 300;
+  // Runs while an opened copy has a change or an end to look at.
+  static const UINT kCopyTimer = 3;
+  static const UINT kCopyTimerMs = 250;
 
 protected:
   LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -307,7 +318,39 @@ private:
   bool FilterWhileBusy(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
   bool FilterNotifyWhileBusy(UINT code, LRESULT* result);
   void RunDeferred();
+  // The model's hooks for a write through the add path (progress texts,
+  // message pump), the write protection lifted and the journal recovered
+  // around write (TransfersIn.cpp).
+  void RunAddWrite(const std::function<void()>& write);
+  // What every add batch asks of the window (TransfersIn.cpp).
+  AddBatchHooks BatchHooks();
   void RegisterTransferOutCommands();
+  // Opened copies (OpenedFiles.cpp, ViewPutBack.cpp).
+  struct OpenedCopy {
+    UINT id = 0;
+    std::string copyPath;
+    std::string entryPath;  // its vault path (Docs\a.txt)
+    CopyAnswers answers;
+    bool dirty = false;     // changed since it was last looked at
+    DWORD lastChange = 0;
+    bool ended = false;     // its program has ended
+    bool kept = false;      // the user keeps it outside the vault: never wiped
+    CKernelHandle stop;     // ends its watcher
+  };
+  // When a copy is looked at: after a save, once its program ended, or
+  // before a logout or the exit (with or without Cancel).
+  enum class CopyMoment { Saved, ProgramEnded, Leaving, LeavingWithCancel };
+  enum class CopyAnswer { None, Yes, No, Cancel, Kept };
+  void OpenWithProgram(const std::string& copyPath, const std::string& entryPath, const EntryStamp& base);
+  OpenedCopy* FindOpenedCopy(UINT id);
+  void OnCopyEvent(UINT id, bool ended);
+  void CheckOpenedCopies();
+  CopyAnswer AskAboutCopy(UINT id, CopyMoment moment);
+  CopyAnswer KeepOrDeleteCopy(UINT id);
+  PutBackResult PutCopyBack(const OpenedCopy& copy, CopyState state, EntryStamp* stored);
+  // Stops the copy's watcher and wipes the copy (unless kept or changed
+  // without an answer, then it is kept); forgets it.
+  void EndOpenedCopy(UINT id);
   // Start-up: removes copies a previous run left; teardown: ends the
   // watchers, removes what is left and lets go of the clipboard.
   void InitTransfersOut();
@@ -377,4 +420,6 @@ private:
   bool m_bDraggingOut = false;
   std::shared_ptr<CWatcherShared> m_watchers;
   std::string m_strOpenedFolder;
+  std::vector<OpenedCopy> m_openedCopies;
+  UINT m_nNextCopyId = 1;
 };

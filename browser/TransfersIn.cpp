@@ -1,7 +1,7 @@
 // Transfers into the vault: shell drops, Paste, the clipboard watch that
 // keeps the Paste command and the transfer mode up to date, and the transfer
 // routine that brackets an add batch (progress dialog, write protection,
-// recovery, rows, free space).
+// recovery, rows, free space), whose bracket a put-back shares.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -173,15 +173,7 @@ void CRovErarodView::OnPaste() {
   }
 }
 
-void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool move) {
-  if (IsBusy()) return;
-  CBusyScope busy(*this);
-  HWND frame = FrameWindow();
-  ::SetForegroundWindow(frame);
-
-  ResetReplaceDecision();
-  BeginProgress(IDS_ADD_FILE);
-
+AddBatchHooks CRovErarodView::BatchHooks() {
   AddBatchHooks hooks;
   hooks.askReplace = [this](const std::string& stored) { return AskReplace(stored); };
   hooks.freeSpace = [this](uint64_t* freeBytes) {
@@ -196,18 +188,6 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
   hooks.diskFull = [this] {
     ShowMessage(std::string(), IDS_ERROR_CAPTION, IDS_DISK_FULL, MB_ICONHAND, false);
   };
-  // Only the vault's own limits stop a batch (and are said at once); a file
-  // that alone breaks one is in the list of skipped files at the end.
-  hooks.limitReached = [this](const std::string& source, AddLimit limit) {
-    UINT text = limit == AddLimit::NameLength ? IDS_LIMIT_NAME
-                : limit == AddLimit::FileSize ? IDS_LIMIT_FILE
-                                              : IDS_LIMIT_VAULT;
-    ShowMessage(source, IDS_ERROR_CAPTION, text, MB_ICONHAND, true);
-  };
-  std::vector<SkippedSource> skipped;
-  // Said once the rows show what did go in.
-  std::string ownSkipped;
-  hooks.ownFilesSkipped = [&ownSkipped](const std::string& first) { ownSkipped = first; };
   hooks.loggedIn = [this] { return m_bLoggedIn; };
   hooks.disableCancel = [this] {
     if (m_progress) m_progress->DisableCancel();
@@ -216,7 +196,10 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
     if (m_progress) m_progress->ShowWindow(SW_HIDE);
   };
   hooks.sameFile = &SameFile;
+  return hooks;
+}
 
+void CRovErarodView::RunAddWrite(const std::function<void()>& write) {
   const VaultHooks viewHooks = m_model.Hooks();
   VaultHooks transferHooks = viewHooks;
   transferHooks.pumpMessages = &PumpNowAndThen;
@@ -239,6 +222,36 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
   {
     CVaultModel::WriteBatch protection(m_model);  // lifted now, put back at the end
     RecoverVault();
+    write();
+  }
+  SetVaultMessagePump(&HbPumpMessages);
+  m_model.SetHooks(viewHooks);
+}
+
+void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool move) {
+  if (IsBusy()) return;
+  CBusyScope busy(*this);
+  HWND frame = FrameWindow();
+  ::SetForegroundWindow(frame);
+
+  ResetReplaceDecision();
+  BeginProgress(IDS_ADD_FILE);
+
+  AddBatchHooks hooks = BatchHooks();
+  // Only the vault's own limits stop a batch (and are said at once); a file
+  // that alone breaks one is in the list of skipped files at the end.
+  hooks.limitReached = [this](const std::string& source, AddLimit limit) {
+    UINT text = limit == AddLimit::NameLength ? IDS_LIMIT_NAME
+                : limit == AddLimit::FileSize ? IDS_LIMIT_FILE
+                                              : IDS_LIMIT_VAULT;
+    ShowMessage(source, IDS_ERROR_CAPTION, text, MB_ICONHAND, true);
+  };
+  std::vector<SkippedSource> skipped;
+  // Said once the rows show what did go in.
+  std::string ownSkipped;
+  hooks.ownFilesSkipped = [&ownSkipped](const std::string& first) { ownSkipped = first; };
+
+  RunAddWrite([&] {
     CAddBatch batch(m_model, std::move(hooks), move);
     std::string program = ModulePath();
     std::string programFolder = program.substr(0, program.find_last_of('\\') + 1);
@@ -250,9 +263,7 @@ void CRovErarodView::TransferFiles(const std::vector<std::string>& paths, bool m
     batch.UpdateMarkedEntries();
     batch.Finish();
     skipped = batch.Skipped();
-  }
-  SetVaultMessagePump(&HbPumpMessages);
-  m_model.SetHooks(viewHooks);
+  });
   ShowFolder(std::string());
   EndProgress();
   if (!skipped.empty()) {

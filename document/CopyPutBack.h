@@ -25,6 +25,33 @@ bool ReadEntryStamp(const std::string& vaultPath, const std::string& storedPath,
 // The size and CRC-32 of a file on disk; false when it cannot be read.
 bool ReadFileStamp(const std::string& path, uint32_t* size, uint32_t* crc);
 
+// What the program knows of one opened copy between questions: the entry
+// content it came from (or was last put back as) and the content the user
+// last answered about. A save asks once; the same content is not asked
+// about again.
+struct CopyAnswers {
+    EntryStamp base;
+    bool answered = false;
+    uint32_t answeredSize = 0, answeredCrc = 0;
+
+    // The copy's content is not the entry's.
+    bool Pending(uint32_t size, uint32_t crc) const { return size != base.size || crc != base.crc; }
+    // A question is due: the content is neither the entry's nor the one last answered about.
+    bool Asks(uint32_t size, uint32_t crc) const {
+        return Pending(size, crc) && !(answered && size == answeredSize && crc == answeredCrc);
+    }
+    void Answered(uint32_t size, uint32_t crc) {
+        answered = true;
+        answeredSize = size;
+        answeredCrc = crc;
+    }
+    // The vault holds the copy's content now.
+    void PutBack(const EntryStamp& now) {
+        base = now;
+        Answered(now.size, now.crc);
+    }
+};
+
 enum class CopyState {
     Unchanged,       // the copy's size and CRC-32 are those it was made with
     Changed,         // the copy changed and its entry is as it was: put it back?

@@ -14,6 +14,7 @@
 namespace {
 
 const char kCopiesFolder[] = "hbopened";
+const char kKeptFolder[] = "Kept";
 
 // The extension of the entry's leaf name (the whole leaf when it has no
 // dot), with characters no file name may hold replaced.
@@ -102,4 +103,48 @@ size_t SweepOpenedCopies(const std::string& folder, const std::vector<std::strin
         if (WipeAndRemove(path)) ++removed;
     }
     return removed;
+}
+
+std::string KeptCopiesFolder(const std::string& openedFolder) {
+    return openedFolder + kKeptFolder + fileio::Separator();
+}
+
+std::string KeepCopy(const std::string& copyPath, const std::string& openedFolder, const std::string& leafName) {
+    const std::string kept = KeptCopiesFolder(openedFolder);
+    if (!fileio::MakeDirectoryChain(kept)) return std::string();
+    std::string leaf = leafName;
+    for (char& c : leaf) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || std::string("<>:\"|?*/\\").find(c) != std::string::npos) c = '_';
+    }
+    if (leaf.empty()) leaf = "file";
+    const size_t dot = leaf.rfind('.');
+    const std::string stem = dot == std::string::npos || dot == 0 ? leaf : leaf.substr(0, dot);
+    const std::string ext = stem.size() == leaf.size() ? std::string() : leaf.substr(dot);
+    std::string target = kept + leaf;
+    for (int n = 2; fileio::Exists(target) && n < 10000; ++n)
+        target = kept + stem + " (" + std::to_string(n) + ")" + ext;
+    if (fileio::Exists(target)) return std::string();
+    if (fileio::Rename(copyPath, target)) return target;
+    // A program holding the copy may refuse the move but let it be read.
+    CFile in, out;
+    uint64_t size = 0;
+    if (!in.Open(copyPath, CFile::Mode::Read) || !in.Size(&size) || !out.Open(target, CFile::Mode::CreateNew))
+        return std::string();
+    std::vector<uint8_t> buffer(1 << 20);
+    bool ok = true;
+    for (uint64_t at = 0; ok && at < size;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - at));
+        ok = in.ReadAt(at, buffer.data(), n) && out.Write(buffer.data(), n);
+        at += n;
+    }
+    ok = out.Flush() && ok;
+    out.Close();
+    in.Close();
+    if (!ok) {
+        fileio::Remove(target);
+        return std::string();
+    }
+    WipeAndRemove(copyPath);
+    return target;
 }

@@ -27,3 +27,13 @@ bool WipeAndRemove(const std::string& path);
 // Wipes and removes every file in folder whose path is not in keep; returns
 // how many went.
 size_t SweepOpenedCopies(const std::string& folder, const std::vector<std::string>& keep);
+
+// The folder below the opened copies' folder where copies the user chose to
+// keep go (the sweeps leave it alone), with a trailing separator.
+std::string KeptCopiesFolder(const std::string& openedFolder);
+
+// Moves the copy into the kept folder under leafName (" (2)" and so on
+// before the extension when taken), or copies it there and wipes it when it
+// cannot be moved. The kept file's path; empty when neither worked (the copy
+// stays where it is).
+std::string KeepCopy(const std::string& copyPath, const std::string& openedFolder, const std::string& leafName);

@@ -40,6 +40,13 @@ std::string ToBackslashes(const std::string& path) { return ReplaceSeparator(pat
 
 std::string ToSlashes(const std::string& path) { return ReplaceSeparator(path, '\\', '/'); }
 
+std::string LastComponent(const std::string& path) {
+    std::string p = ToBackslashes(path);
+    if (!p.empty() && p.back() == '\\') p.pop_back();
+    const size_t slash = p.find_last_of('\\');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
 std::string UpperCaseName(const std::string& text) { return vault::UpperCaseUtf8(text); }
 
 std::string EntryMatchKey(const std::string& storedName, bool utf8) {

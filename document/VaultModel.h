@@ -43,6 +43,9 @@
 // Every '/' becomes '\' (and the other way).
 std::string ToBackslashes(const std::string& path);
 std::string ToSlashes(const std::string& path);
+// The last component of a stored or shown path, either separator (a
+// trailing one dropped).
+std::string LastComponent(const std::string& path);
 // Upper case for comparisons without regard to case: ASCII letters as
 // always, and beyond ASCII the simple one-to-one fold of Latin-1, Latin
 // Extended-A, Greek and Cyrillic (vault::UpperCaseUtf8). The byte length

@@ -72,6 +72,11 @@ struct FileHandleTraits {  // CreateFile handles: "none" is INVALID_HANDLE_VALUE
   static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
   static void close(HANDLE h) { ::CloseHandle(h); }
 };
+struct ChangeNotificationTraits {  // FindFirstChangeNotification handles
+  using handle_type = HANDLE;
+  static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+  static void close(HANDLE h) { ::FindCloseChangeNotification(h); }
+};
 struct IconTraits {
   using handle_type = HICON;
   static HICON invalid() { return nullptr; }
@@ -89,5 +94,6 @@ using CMenu = CHandleOwner<MenuTraits>;
 using CImageList = CHandleOwner<ImageListTraits>;
 using CModule = CHandleOwner<ModuleTraits>;
 using CKernelHandle = CHandleOwner<KernelHandleTraits>;
+using CChangeNotification = CHandleOwner<ChangeNotificationTraits>;
 using CFileHandle = CHandleOwner<FileHandleTraits>;
 using CIcon = CHandleOwner<IconTraits>;

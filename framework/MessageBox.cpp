@@ -58,8 +58,13 @@ int HbMessageBox(HWND owner, const std::string& text, const std::string& caption
     DWORD written = 0;
     ::WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
   }
-  wchar_t answer[16];
-  n = ::GetEnvironmentVariableW(L"HB_MSGBOX_ANSWER", answer, 16);
-  if (n > 0 && n < 16) return static_cast<int>(std::wcstol(answer, nullptr, 10));
-  return DefaultMessageBoxAnswer(style);
+  wchar_t answer[64];
+  n = ::GetEnvironmentVariableW(L"HB_MSGBOX_ANSWER", answer, 64);
+  if (n == 0 || n >= 64) return DefaultMessageBoxAnswer(style);
+  // "7,6": this box takes the first answer, the next box the rest; the last
+  // one stays for every box after it.
+  wchar_t* rest = nullptr;
+  const int first = static_cast<int>(std::wcstol(answer, &rest, 10));
+  if (rest && *rest == L',') ::SetEnvironmentVariableW(L"HB_MSGBOX_ANSWER", rest + 1);
+  return first;
 }

@@ -69,6 +69,11 @@
 #define IDS_FOLDER_NAME_INVALID 38
 #define IDS_RENAME_TAKEN 70
 #define IDS_RENAME_FAILED 71
+// A file opened with its program was changed: putting it back.
+#define IDS_COPY_CHANGED 72
+#define IDS_COPY_ENTRY_GONE 73
+#define IDS_COPY_KEEP 74
+#define IDS_COPY_PUT_BACK_FAILED 75
 // Adding: a limit of the vault reached, and the program's own files left out.
 #define IDS_LIMIT_NAME 61
 #define IDS_LIMIT_FILE 62

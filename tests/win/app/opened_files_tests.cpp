@@ -1,7 +1,10 @@
-// In-process tests of opening a vault file with its program: a read-only
-// copy in its own folder, its watcher, and no copy left behind after the
-// program, the view or a killed instance of it ends.
+// In-process tests of opening a vault file with its program: a writable
+// copy in its own folder, its watcher, the questions when it changes (after
+// a save, at the program's end, at logout) and the vault read back after
+// each answer, and no copy left behind after the program, the view or a
+// killed instance of it ends.
 #include "TransfersOutFixture.h"
+#include "document/CopyPutBack.h"
 
 using namespace hbtest;
 using namespace hbout;
@@ -53,6 +56,28 @@ std::vector<std::string> CopiesIn(const std::string& folder) {
   return out;
 }
 
+// What a program's save does: the copy truncated and written anew.
+void SaveCopy(const std::string& path, const std::string& text) {
+  HANDLE h = CreateFileW(fileio::Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                         TRUNCATE_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h) << path;
+  DWORD written = 0;
+  WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(h);
+}
+
+std::string ReadAll(const std::string& path) {
+  std::string out;
+  HANDLE h = CreateFileW(fileio::Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "<none>";
+  char buf[4096];
+  DWORD got = 0;
+  while (ReadFile(h, buf, sizeof(buf), &got, nullptr) && got > 0) out.append(buf, got);
+  CloseHandle(h);
+  return out;
+}
+
 void KillNotepads() {
   for (int i = 0; i < 5; ++i) {
     NotepadFind f = FindNotepad();
@@ -78,9 +103,9 @@ TEST_F(TransfersOutTest, DoubleClickOpensAReadOnlyCopyInNotepadThatGoesWhenNotep
   Notify(NM_DBLCLK);
   std::vector<std::string> copies = CopiesIn(folder);
   ASSERT_EQ(1u, copies.size());
-  EXPECT_NE(0u, GetFileAttributesA(copies[0].c_str()) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(0u, GetFileAttributesA(copies[0].c_str()) & FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(".txt", copies[0].substr(copies[0].size() - 4));
-  EXPECT_EQ(1, m_view->GetWatcherCount());
+  EXPECT_EQ(1, static_cast<int>(m_view->GetOpenedCopyCount()));
   NotepadFind np;
   ASSERT_TRUE(WaitFor([&] { return (np = FindNotepad()).hwnd != nullptr; }, 20000));
   // The copy holds the entry's bytes while notepad shows it.
@@ -95,7 +120,7 @@ TEST_F(TransfersOutTest, DoubleClickOpensAReadOnlyCopyInNotepadThatGoesWhenNotep
 
   // The watcher wakes on the program's end (no polling to wait out).
   PostMessageA(np.hwnd, WM_CLOSE, 0, 0);
-  ASSERT_TRUE(WaitFor([&] { return m_view->GetWatcherCount() == 0; }, 30000));
+  ASSERT_TRUE(WaitFor([&] { return static_cast<int>(m_view->GetOpenedCopyCount()) == 0; }, 30000));
   EXPECT_TRUE(CopiesIn(folder).empty());
   KillNotepads();
 }
@@ -113,11 +138,11 @@ TEST_F(TransfersOutTest, AFileNamedInAnyScriptOpensWithTheProgramOfItsExtension)
   std::vector<std::string> copies = CopiesIn(m_view->GetOpenedCopiesFolder());
   ASSERT_EQ(1u, copies.size());
   EXPECT_EQ(ext, copies[0].substr(copies[0].size() - ext.size()));
-  EXPECT_EQ(1, m_view->GetWatcherCount());  // the program did start on it
+  EXPECT_EQ(1, static_cast<int>(m_view->GetOpenedCopyCount()));  // the program did start on it
   NotepadFind np;
   ASSERT_TRUE(WaitFor([&] { return (np = FindNotepad()).hwnd != nullptr; }, 20000));
   PostMessageA(np.hwnd, WM_CLOSE, 0, 0);
-  ASSERT_TRUE(WaitFor([&] { return m_view->GetWatcherCount() == 0; }, 30000));
+  ASSERT_TRUE(WaitFor([&] { return static_cast<int>(m_view->GetOpenedCopyCount()) == 0; }, 30000));
   EXPECT_TRUE(CopiesIn(m_view->GetOpenedCopiesFolder()).empty());
   KillNotepads();
 }
@@ -132,7 +157,7 @@ TEST_F(TransfersOutTest, ClosingTheProgramWhileTheFilesProgramRunsEndsTheWatcher
   Notify(NM_DBLCLK);
   ASSERT_EQ(1u, CopiesIn(folder).size());
   ASSERT_TRUE(WaitFor([&] { return FindNotepad().hwnd != nullptr; }, 20000));
-  EXPECT_EQ(1, m_view->GetWatcherCount());
+  EXPECT_EQ(1, static_cast<int>(m_view->GetOpenedCopyCount()));
   // The view's teardown wakes its watchers and waits for them; a copy still
   // held by a watcher would be spared by the final sweep, so its absence
   // right after the window is gone shows the watcher has ended.
@@ -143,12 +168,170 @@ TEST_F(TransfersOutTest, ClosingTheProgramWhileTheFilesProgramRunsEndsTheWatcher
   KillNotepads();
 }
 
+// Ends the notepads a test started, however it ends.
+struct NotepadsEnd {
+  ~NotepadsEnd() { KillNotepads(); }
+};
+
+// The boxes of this test alone.
+void FreshBoxes() {
+  const std::string log = TempDir() + "hb_out_boxes_" + std::to_string(GetCurrentProcessId()) + ".log";
+  DeleteFileA(log.c_str());
+}
+std::vector<LoggedBox> Boxes() {
+  return ReadBoxLog(TempDir() + "hb_out_boxes_" + std::to_string(GetCurrentProcessId()) + ".log");
+}
+// A text as the box log holds it (a line break written as \n).
+std::string Said(UINT id, const std::string& a, const std::string& b = std::string()) {
+  std::string text = FormatString(LoadResString(id).c_str(), a.c_str(), b.c_str()), logged;
+  for (char c : text) logged += c == '\n' ? std::string("\\n") : std::string(1, c);
+  return logged;
+}
+
+// Each save while the program runs is asked about once; No leaves the
+// vault, Yes puts the copy back under its name; a change after the last
+// answer is asked about once more, at the latest when the program ends.
+TEST_F(TransfersOutTest, EachSaveOfAnOpenedFileIsAskedAboutOnceAndYesPutsItBack) {
+  AssociateTxtWithNotepad();
+  KillNotepads();
+  NotepadsEnd end;
+  MakeStandardVault();
+  Open(4);
+  FreshBoxes();
+  SelectOnly({"note.txt"});
+  Notify(NM_DBLCLK);
+  std::vector<std::string> copies = CopiesIn(m_view->GetOpenedCopiesFolder());
+  ASSERT_EQ(1u, copies.size());
+  NotepadFind np;
+  ASSERT_TRUE(WaitFor([&] { return (np = FindNotepad()).hwnd != nullptr; }, 20000));
+
+  SetEnv("HB_MSGBOX_ANSWER", "7");  // No
+  SaveCopy(copies[0], "first save\r\n");
+  ASSERT_TRUE(WaitFor([&] { return Boxes().size() == 1; }, 20000));
+  EXPECT_EQ(Said(IDS_COPY_CHANGED, "note.txt"), Boxes()[0].text);
+  EXPECT_EQ(static_cast<unsigned>(MB_YESNO | MB_ICONQUESTION), Boxes()[0].style);
+  EXPECT_EQ("hello from the vault\r\n", StoredData("note.txt"));
+
+  SetEnv("HB_MSGBOX_ANSWER", "6");  // Yes
+  const std::string second = "second save, a longer text than the first\r\n";
+  SaveCopy(copies[0], second);
+  ASSERT_TRUE(WaitFor([&] { return StoredData("note.txt") == second; }, 20000));
+  EXPECT_EQ(2u, Boxes().size());
+  EXPECT_EQ(Data(2000, 4), StoredData("b.txt"));
+  EXPECT_EQ(Data(70000, 3), StoredData("Docs/Sub/deep.bin"));
+  // The rows show the new size once the vault has it.
+  ASSERT_TRUE(WaitFor([&] { return RowOf("note.txt") >= 0 && !m_view->IsBusy(); }));
+  EXPECT_EQ(4, m_view->GetItemCount());
+
+  // A third change, then the program ends: one more question, whichever
+  // comes first; No keeps the vault as the second save left it.
+  SetEnv("HB_MSGBOX_ANSWER", "7");
+  SaveCopy(copies[0], "third\r\n");
+  PostMessageA(np.hwnd, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return m_view->GetOpenedCopyCount() == 0; }, 30000));
+  EXPECT_EQ(3u, Boxes().size());
+  EXPECT_EQ(second, StoredData("note.txt"));
+  EXPECT_TRUE(CopiesIn(m_view->GetOpenedCopiesFolder()).empty());
+  KillNotepads();
+}
+
+// The entry went while its copy was open: the copy is offered back under
+// its name in its folder. Then the vault itself goes: the changed copy is
+// kept where the message says, not wiped.
+TEST_F(TransfersOutTest, ACopyWhoseEntryWentIsAddedAgainOrKeptWhenTheVaultIsGone) {
+  AssociateTxtWithNotepad();
+  KillNotepads();
+  NotepadsEnd end;
+  MakeStandardVault();
+  Open(4);
+  FreshBoxes();
+  SelectOnly({"note.txt"});
+  Notify(NM_DBLCLK);
+  std::vector<std::string> copies = CopiesIn(m_view->GetOpenedCopiesFolder());
+  ASSERT_EQ(1u, copies.size());
+  ASSERT_TRUE(WaitFor([&] { return FindNotepad().hwnd != nullptr; }, 20000));
+  SetEnv("HB_MSGBOX_ANSWER", "6");
+  SelectOnly({"note.txt"});
+  Command(ID_DELETE_FILE);
+  ASSERT_TRUE(WaitFor([&] { return m_view->GetItemCount() == 3; }));
+  EntryStamp gone;
+  EXPECT_FALSE(ReadEntryStamp(kVault, "note.txt", &gone));
+
+  SaveCopy(copies[0], "written after the delete\r\n");
+  ASSERT_TRUE(WaitFor([&] { return StoredData("note.txt") == "written after the delete\r\n"; }, 20000));
+  ASSERT_EQ(2u, Boxes().size());  // the delete's question, then this one
+  EXPECT_EQ(Said(IDS_COPY_ENTRY_GONE, "note.txt", "\\"), Boxes()[1].text);
+  ASSERT_TRUE(WaitFor([&] { return m_view->GetItemCount() == 4; }));
+
+  // The disk is gone: asked at the logout that follows, the copy stays.
+  SaveCopy(copies[0], "no vault to take this\r\n");
+  ASSERT_TRUE(MoveFileA(kVault, (std::string(kVault) + ".away").c_str()));
+  Command(ID_LOGIN);
+  EXPECT_FALSE(m_view->IsLoggedIn());
+  MoveFileA((std::string(kVault) + ".away").c_str(), kVault);
+  const std::string kept = KeptCopiesFolder(m_view->GetOpenedCopiesFolder()) + "note.txt";
+  ASSERT_EQ(3u, Boxes().size());
+  EXPECT_EQ(Said(IDS_COPY_KEEP, "note.txt", kept), Boxes()[2].text);
+  EXPECT_EQ("no vault to take this\r\n", ReadAll(kept));
+  EXPECT_TRUE(CopiesIn(m_view->GetOpenedCopiesFolder()).empty());
+  EXPECT_EQ(0u, m_view->GetOpenedCopyCount());
+  DeleteFileA(kept.c_str());
+  RemoveDirectoryA(KeptCopiesFolder(m_view->GetOpenedCopiesFolder()).c_str());
+  KillNotepads();
+}
+
+// Logout asks about every copy whose changes are not in the vault, each on
+// its own, answered No before or not; Cancel stays logged in.
+TEST_F(TransfersOutTest, LogoutAsksAboutEachChangedCopyFirst) {
+  AssociateTxtWithNotepad();
+  KillNotepads();
+  NotepadsEnd end;
+  MakeStandardVault();
+  Open(4);
+  FreshBoxes();
+  const std::string folder = m_view->GetOpenedCopiesFolder();
+  SelectOnly({"note.txt"});
+  Notify(NM_DBLCLK);
+  std::vector<std::string> first = CopiesIn(folder);
+  ASSERT_EQ(1u, first.size());
+  SelectOnly({"b.txt"});
+  Notify(NM_DBLCLK);
+  std::vector<std::string> both = CopiesIn(folder);
+  ASSERT_EQ(2u, both.size());
+  const std::string noteCopy = first[0], bCopy = both[0] == noteCopy ? both[1] : both[0];
+  EXPECT_EQ(2u, m_view->GetOpenedCopyCount());
+
+  SetEnv("HB_MSGBOX_ANSWER", "7");
+  SaveCopy(noteCopy, "note, changed\r\n");
+  SaveCopy(bCopy, "b, changed\r\n");
+  ASSERT_TRUE(WaitFor([&] { return Boxes().size() == 2; }, 20000));
+
+  SetEnv("HB_MSGBOX_ANSWER", "2");  // Cancel
+  Command(ID_LOGIN);
+  EXPECT_TRUE(m_view->IsLoggedIn());
+  ASSERT_EQ(3u, Boxes().size());
+  EXPECT_EQ(static_cast<unsigned>(MB_YESNOCANCEL | MB_ICONQUESTION), Boxes()[2].style);
+  EXPECT_EQ(2u, m_view->GetOpenedCopyCount());
+
+  SetEnv("HB_MSGBOX_ANSWER", "6,7");  // note.txt back, b.txt not
+  Command(ID_LOGIN);
+  EXPECT_FALSE(m_view->IsLoggedIn());
+  ASSERT_EQ(5u, Boxes().size());
+  EXPECT_EQ(Said(IDS_COPY_CHANGED, "note.txt"), Boxes()[3].text);
+  EXPECT_EQ(Said(IDS_COPY_CHANGED, "b.txt"), Boxes()[4].text);
+  EXPECT_EQ("note, changed\r\n", StoredData("note.txt"));
+  EXPECT_EQ(Data(2000, 4), StoredData("b.txt"));
+  EXPECT_EQ(0u, m_view->GetOpenedCopyCount());
+  EXPECT_TRUE(CopiesIn(folder).empty());
+  KillNotepads();
+}
+
 TEST_F(TransfersOutTest, AFileNothingOpensIsRemovedAtOnce) {
   Build({{"strange.zzqq", "data", Utc(2021, 1, 1, 0, 0)}});
   Open(1);
   SelectOnly({"strange.zzqq"});
   Notify(NM_DBLCLK);
-  EXPECT_EQ(0, m_view->GetWatcherCount());
+  EXPECT_EQ(0, static_cast<int>(m_view->GetOpenedCopyCount()));
   EXPECT_TRUE(CopiesIn(m_view->GetOpenedCopiesFolder()).empty());
 }
 
