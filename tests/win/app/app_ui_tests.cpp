@@ -590,7 +590,7 @@ std::wstring StringIn(LANGID lang, UINT id) {
 
 TEST(Resources, EveryLanguageHasEveryStringAndEnglishKeepsQuotesAndBlanks) {
   const UINT ids[] = {3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 17, 19, 20, 22, 23, 24, 25, 26, 27, 28, 29,
-                      30, 31, 32, 33, 34, 35, 36, 37, 45, 128, 333, 334, 353, 32771, 32772, 32773,
+                      30, 31, 32, 33, 34, 35, 36, 37, 45, 72, 73, 74, 75, 128, 333, 334, 353, 32771, 32772, 32773,
                       32777, 57345, 57634, 57635, 57637, 57665, 59137, 59138, 59139};
   const LANGID langs[] = {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
                           MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL),
@@ -602,8 +602,14 @@ TEST(Resources, EveryLanguageHasEveryStringAndEnglishKeepsQuotesAndBlanks) {
       EXPECT_FALSE(s.empty()) << "lang " << lang << " id " << id;
       EXPECT_NE(L"<missing>", s) << "lang " << lang << " id " << id;
       // Format strings keep their conversions in every language.
-      if (id == 9 || id == 22 || id == 23 || id == 26 || id == 32 || id == 35 || id == 36) {
+      if (id == 9 || id == 22 || id == 23 || id == 26 || id == 32 || id == 35 || id == 36 || id == 72 ||
+          id == 75) {
         EXPECT_NE(std::wstring::npos, s.find(L"%s")) << "lang " << lang << " id " << id;
+      }
+      if (id == 73 || id == 74) {  // the name, then a folder or a path
+        const size_t first = s.find(L"%s");
+        EXPECT_NE(std::wstring::npos, first == std::wstring::npos ? first : s.find(L"%s", first + 2))
+            << "lang " << lang << " id " << id;
       }
       if (id == 35) {
         EXPECT_NE(std::wstring::npos, s.find(L"%.1f")) << "lang " << lang;
@@ -620,6 +626,7 @@ TEST(Resources, EveryLanguageHasEveryStringAndEnglishKeepsQuotesAndBlanks) {
   EXPECT_EQ(L"Security Folder\n\nDovIvo\n\n\nRovErarod.Document\nDovIvo Document", StringIn(en, 128));
   EXPECT_EQ(L" ", StringIn(en, 333));
   EXPECT_EQ(L"Delete select folder/file\nDelete File", StringIn(en, 32773));
+  EXPECT_EQ(L"\u00ab%s\u00bb was changed. Put the changed file back into the vault?", StringIn(en, 72));
   // A Japanese text survives the UTF-8 source intact.
   EXPECT_EQ(L"\u30ed\u30b0\u30a4\u30f3", StringIn(langs[2], 33));  // ログイン
 }

@@ -1,8 +1,10 @@
-// hb-dialog-preview: shows the progress or the replace dialog with sample
-// texts until it is closed or the given seconds have passed (for looking at
-// them in each language; scripts/dialog-screens takes the pictures).
+// hb-dialog-preview: shows the progress or the replace dialog, or one of the
+// questions about a changed opened file, with sample texts until it is
+// closed or the given seconds have passed (for looking at them in each
+// language; scripts/dialog-screens takes the pictures).
 //
-//   hb-dialog-preview progress-delete|progress-add|replace [seconds]
+//   hb-dialog-preview progress-delete|progress-add|replace|copy-changed|
+//                     copy-entry-gone|copy-keep [seconds]
 #include <windows.h>
 #include <commctrl.h>
 
@@ -12,6 +14,8 @@
 #include "browser/ProgressDlg.h"
 #include "browser/ReplaceConfirmDlg.h"
 #include "framework/WinApp.h"
+#include "framework/Wnd.h"
+#include "vault/fileio/WideText.h"
 #include "resources/resource.h"
 
 namespace {
@@ -39,6 +43,28 @@ int main(int argc, char** argv) {
   std::string what = argc > 1 ? argv[1] : "progress-delete";
   DWORD ms = static_cast<DWORD>(argc > 2 ? std::atoi(argv[2]) * 1000 : 10000);
 
+  if (what.compare(0, 5, "copy-") == 0) {
+    // A message box closes on No (every one of these has it).
+    ::SetTimer(nullptr, 0, ms, [](HWND, UINT, UINT_PTR, DWORD) {
+      HWND box = ::FindWindowA("#32770", nullptr);
+      if (box) ::PostMessageA(box, WM_COMMAND, IDNO, 0);
+    });
+    const char* name = u8"Отчёт 北部地区 2024.docx";
+    std::string text;
+    UINT style = MB_ICONQUESTION | MB_YESNO;
+    if (what == "copy-changed") {
+      text = FormatString(LoadResString(IDS_COPY_CHANGED).c_str(), name);
+      style = MB_ICONQUESTION | MB_YESNOCANCEL;
+    } else if (what == "copy-entry-gone") {
+      text = FormatString(LoadResString(IDS_COPY_ENTRY_GONE).c_str(), name, u8"Reports\\2024");
+    } else {
+      text = FormatString(LoadResString(IDS_COPY_KEEP).c_str(), name,
+                          (std::string("C:\\users\\me\\Temp\\hbopened\\Kept\\") + name).c_str());
+      style = MB_ICONEXCLAMATION | MB_YESNO;
+    }
+    ::MessageBoxW(nullptr, fileio::Widen(text).c_str(), fileio::Widen(LoadResString(IDS_INFORMATION)).c_str(), style);
+    return 0;
+  }
   if (what == "replace") {
     // Closes itself after the time is up.
     ::SetTimer(nullptr, 0, ms, [](HWND, UINT, UINT_PTR, DWORD) {
