@@ -370,4 +370,16 @@ TEST(OpenedCopies, ChangedCopyIsToldFromItsEntryAndPutBack) {
     EXPECT_EQ(listed.back().data, MakeData(800, 12, true));
     EXPECT_TRUE(model.FindEntry("Docs/moved.txt"));
     EXPECT_TRUE(model.FindEntry("Docs/big.txt"));
+
+    // Copies the vault can no longer take are kept under their entry's name,
+    // beside (never over) one kept before; the sweep of the copies' folder
+    // leaves them.
+    const std::string first = KeepCopy(copy, folder, "big.txt");
+    EXPECT_EQ(first, KeptCopiesFolder(folder) + "big.txt");
+    EXPECT_EQ(ReadBytes(first), MakeData(800, 12, true));
+    EXPECT_FALSE(fileio::Exists(copy));
+    EXPECT_EQ(KeepCopy(other, folder, "big.txt"), KeptCopiesFolder(folder) + "big (2).txt");
+    EXPECT_EQ(ReadBytes(first), MakeData(800, 12, true));
+    SweepOpenedCopies(folder, {});
+    EXPECT_TRUE(fileio::Exists(first));
 }

@@ -13,6 +13,7 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "browser/RovErarodView.h"
 #include "framework/WinApp.h"
 #include "resources/resource.h"
+#include "vault/threads/ThreadPool.h"
 
 namespace {
 
@@ -39,9 +41,11 @@ void PrintMemory(const char* when) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: hb-paste-timing PATH...\n");
+    std::fprintf(stderr, "usage: hb-paste-timing PATH...  (HB_PASTE_THREADS=N: N threads)\n");
     return 2;
   }
+  if (const char* threads = std::getenv("HB_PASTE_THREADS"))
+    vault::SetVaultThreads(static_cast<unsigned>(std::atoi(threads)));
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_LISTVIEW_CLASSES};
   InitCommonControlsEx(&icc);
 
