@@ -91,7 +91,7 @@ void KillNotepads() {
   }
 }
 
-TEST_F(TransfersOutTest, DoubleClickOpensAReadOnlyCopyInNotepadThatGoesWhenNotepadCloses) {
+TEST_F(TransfersOutTest, DoubleClickOpensAWritableCopyInNotepadThatGoesWhenNotepadCloses) {
   AssociateTxtWithNotepad();
   KillNotepads();
   MakeStandardVault();
@@ -168,11 +168,6 @@ TEST_F(TransfersOutTest, ClosingTheProgramWhileTheFilesProgramRunsEndsTheWatcher
   KillNotepads();
 }
 
-// Ends the notepads a test started, however it ends.
-struct NotepadsEnd {
-  ~NotepadsEnd() { KillNotepads(); }
-};
-
 // The boxes of this test alone.
 void FreshBoxes() {
   const std::string log = TempDir() + "hb_out_boxes_" + std::to_string(GetCurrentProcessId()) + ".log";
@@ -188,20 +183,39 @@ std::string Said(UINT id, const std::string& a, const std::string& b = std::stri
   return logged;
 }
 
+// The standard vault logged in, files opened in notepad, and the notepads
+// ended however a test ends.
+class PutBackTest : public TransfersOutTest {
+protected:
+  void SetUp() override {
+    TransfersOutTest::SetUp();
+    AssociateTxtWithNotepad();
+    KillNotepads();
+    MakeStandardVault();
+    Open(4);
+    FreshBoxes();
+  }
+  void TearDown() override {
+    KillNotepads();
+    TransfersOutTest::TearDown();
+  }
+  // Opens the file row name with its program: the new copy's path.
+  std::string OpenRow(const char* name) {
+    std::vector<std::string> before = CopiesIn(m_view->GetOpenedCopiesFolder());
+    SelectOnly({name});
+    Notify(NM_DBLCLK);
+    for (const std::string& copy : CopiesIn(m_view->GetOpenedCopiesFolder()))
+      if (std::find(before.begin(), before.end(), copy) == before.end()) return copy;
+    ADD_FAILURE() << "no copy of " << name;
+    return std::string();
+  }
+};
+
 // Each save while the program runs is asked about once; No leaves the
 // vault, Yes puts the copy back under its name; a change after the last
 // answer is asked about once more, at the latest when the program ends.
-TEST_F(TransfersOutTest, EachSaveOfAnOpenedFileIsAskedAboutOnceAndYesPutsItBack) {
-  AssociateTxtWithNotepad();
-  KillNotepads();
-  NotepadsEnd end;
-  MakeStandardVault();
-  Open(4);
-  FreshBoxes();
-  SelectOnly({"note.txt"});
-  Notify(NM_DBLCLK);
-  std::vector<std::string> copies = CopiesIn(m_view->GetOpenedCopiesFolder());
-  ASSERT_EQ(1u, copies.size());
+TEST_F(PutBackTest, EachSaveOfAnOpenedFileIsAskedAboutOnceAndYesPutsItBack) {
+  const std::vector<std::string> copies = {OpenRow("note.txt")};
   NotepadFind np;
   ASSERT_TRUE(WaitFor([&] { return (np = FindNotepad()).hwnd != nullptr; }, 20000));
 
@@ -232,23 +246,13 @@ TEST_F(TransfersOutTest, EachSaveOfAnOpenedFileIsAskedAboutOnceAndYesPutsItBack)
   EXPECT_EQ(3u, Boxes().size());
   EXPECT_EQ(second, StoredData("note.txt"));
   EXPECT_TRUE(CopiesIn(m_view->GetOpenedCopiesFolder()).empty());
-  KillNotepads();
 }
 
 // The entry went while its copy was open: the copy is offered back under
 // its name in its folder. Then the vault itself goes: the changed copy is
 // kept where the message says, not wiped.
-TEST_F(TransfersOutTest, ACopyWhoseEntryWentIsAddedAgainOrKeptWhenTheVaultIsGone) {
-  AssociateTxtWithNotepad();
-  KillNotepads();
-  NotepadsEnd end;
-  MakeStandardVault();
-  Open(4);
-  FreshBoxes();
-  SelectOnly({"note.txt"});
-  Notify(NM_DBLCLK);
-  std::vector<std::string> copies = CopiesIn(m_view->GetOpenedCopiesFolder());
-  ASSERT_EQ(1u, copies.size());
+TEST_F(PutBackTest, ACopyWhoseEntryWentIsAddedAgainOrKeptWhenTheVaultIsGone) {
+  const std::vector<std::string> copies = {OpenRow("note.txt")};
   ASSERT_TRUE(WaitFor([&] { return FindNotepad().hwnd != nullptr; }, 20000));
   SetEnv("HB_MSGBOX_ANSWER", "6");
   SelectOnly({"note.txt"});
@@ -277,28 +281,13 @@ TEST_F(TransfersOutTest, ACopyWhoseEntryWentIsAddedAgainOrKeptWhenTheVaultIsGone
   EXPECT_EQ(0u, m_view->GetOpenedCopyCount());
   DeleteFileA(kept.c_str());
   RemoveDirectoryA(KeptCopiesFolder(m_view->GetOpenedCopiesFolder()).c_str());
-  KillNotepads();
 }
 
 // Logout asks about every copy whose changes are not in the vault, each on
 // its own, answered No before or not; Cancel stays logged in.
-TEST_F(TransfersOutTest, LogoutAsksAboutEachChangedCopyFirst) {
-  AssociateTxtWithNotepad();
-  KillNotepads();
-  NotepadsEnd end;
-  MakeStandardVault();
-  Open(4);
-  FreshBoxes();
+TEST_F(PutBackTest, LogoutAsksAboutEachChangedCopyFirst) {
   const std::string folder = m_view->GetOpenedCopiesFolder();
-  SelectOnly({"note.txt"});
-  Notify(NM_DBLCLK);
-  std::vector<std::string> first = CopiesIn(folder);
-  ASSERT_EQ(1u, first.size());
-  SelectOnly({"b.txt"});
-  Notify(NM_DBLCLK);
-  std::vector<std::string> both = CopiesIn(folder);
-  ASSERT_EQ(2u, both.size());
-  const std::string noteCopy = first[0], bCopy = both[0] == noteCopy ? both[1] : both[0];
+  const std::string noteCopy = OpenRow("note.txt"), bCopy = OpenRow("b.txt");
   EXPECT_EQ(2u, m_view->GetOpenedCopyCount());
 
   SetEnv("HB_MSGBOX_ANSWER", "7");
@@ -323,7 +312,6 @@ TEST_F(TransfersOutTest, LogoutAsksAboutEachChangedCopyFirst) {
   EXPECT_EQ(Data(2000, 4), StoredData("b.txt"));
   EXPECT_EQ(0u, m_view->GetOpenedCopyCount());
   EXPECT_TRUE(CopiesIn(folder).empty());
-  KillNotepads();
 }
 
 TEST_F(TransfersOutTest, AFileNothingOpensIsRemovedAtOnce) {
