@@ -66,7 +66,8 @@ static_assert(kOpenMask == 0x640, "open flags");
 // Waits for the copy's program to end, for changes in the copies' folder
 // (any copy's: the copy's own stamp tells whether it was this one), and
 // once a second looks at the stamp anyway, in case a change notice was
-// missed. Posts what it sees; never touches the copy.
+// missed. Posts what it sees; never touches the copy. Ends when the view
+// ends the copy, or at teardown.
 DWORD WINAPI WatchCopy(LPVOID param) {
   std::unique_ptr<WatcherRecord> record(static_cast<WatcherRecord*>(param));
   CWatcherShared& shared = *record->shared;
@@ -74,22 +75,24 @@ DWORD WINAPI WatchCopy(LPVOID param) {
   CChangeNotification change(::FindFirstChangeNotificationW(
       fileio::Widen(record->folder).c_str(), FALSE,
       FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE));
-  HANDLE waits[4] = {record->stop.Get(), shared.shutdownEvent.Get()};
-  DWORD count = 2, processAt = MAXDWORD, changeAt = MAXDWORD;
-  if (record->process.IsValid()) waits[processAt = count++] = record->process.Get();
-  if (change.IsValid()) waits[changeAt = count++] = change.Get();
   QuickStamp last = record->made;
   for (;;) {
+    HANDLE waits[4] = {record->stop.Get(), shared.shutdownEvent.Get()};
+    DWORD count = 2, processAt = MAXDWORD, changeAt = MAXDWORD;
+    if (record->process.IsValid()) waits[processAt = count++] = record->process.Get();
+    if (change.IsValid()) waits[changeAt = count++] = change.Get();
     const DWORD r = ::WaitForMultipleObjects(count, waits, FALSE, 1000);
     if (r == WAIT_OBJECT_0 || r == WAIT_OBJECT_0 + 1 || shared.shuttingDown) break;
     if (r == WAIT_OBJECT_0 + processAt) {
+      // The view ends the copy, unless the program handed the file on to
+      // another that holds it now: then the watch goes on without a process.
+      record->process.Reset();
       ::PostMessageW(record->view, WM_HB_COPY_EVENT, record->id, 1);
-      break;
+      continue;
     }
     if (r == WAIT_OBJECT_0 + changeAt && !::FindNextChangeNotification(change.Get())) {
       // The folder can no longer be watched: the stamp is looked at each second.
       change.Reset();
-      count = changeAt;
     } else if (r == WAIT_FAILED) {
       ::Sleep(1000);
     }

@@ -58,6 +58,12 @@ void CRovErarodView::CheckOpenedCopies() {
     UINT due = 0;
     bool ended = false, waiting = false;
     for (OpenedCopy& c : m_openedCopies) {
+      if (c.ended && fileio::Exists(c.copyPath) && !CopyIsQuiet(c.copyPath)) {
+        // The program that was started handed the file on to another (one
+        // already running) that holds it open: the copy stays watched until
+        // a logout or the exit.
+        c.ended = false;
+      }
       if (c.ended) {
         due = c.id;
         ended = true;

@@ -284,7 +284,8 @@ TEST_F(PutBackTest, ACopyWhoseEntryWentIsAddedAgainOrKeptWhenTheVaultIsGone) {
 }
 
 // Logout asks about every copy whose changes are not in the vault, each on
-// its own, answered No before or not; Cancel stays logged in.
+// its own, answered No before or not; Cancel stays logged in. A copy that
+// another program holds outlives the program it was opened with.
 TEST_F(PutBackTest, LogoutAsksAboutEachChangedCopyFirst) {
   const std::string folder = m_view->GetOpenedCopiesFolder();
   const std::string noteCopy = OpenRow("note.txt"), bCopy = OpenRow("b.txt");
@@ -294,6 +295,18 @@ TEST_F(PutBackTest, LogoutAsksAboutEachChangedCopyFirst) {
   SaveCopy(noteCopy, "note, changed\r\n");
   SaveCopy(bCopy, "b, changed\r\n");
   ASSERT_TRUE(WaitFor([&] { return Boxes().size() == 2; }, 20000));
+
+  // The programs end while another holds the copies open (as when the file
+  // was handed on to a program already running): they stay, still watched.
+  std::vector<HANDLE> held;
+  for (const std::string& copy : {noteCopy, bCopy})
+    held.push_back(CreateFileW(fileio::Widen(copy).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                               nullptr, OPEN_EXISTING, 0, nullptr));
+  KillNotepads();
+  WaitFor([] { return false; }, 1500);  // the ends are posted and looked at
+  for (HANDLE h : held) CloseHandle(h);
+  EXPECT_EQ(2u, m_view->GetOpenedCopyCount());
+  EXPECT_EQ("b, changed\r\n", ReadAll(bCopy));
 
   SetEnv("HB_MSGBOX_ANSWER", "2");  // Cancel
   Command(ID_LOGIN);
