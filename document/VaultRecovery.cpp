@@ -4,10 +4,12 @@
 #include "document/VaultRecovery.h"
 
 #include "document/AddJournal.h"
+#include "document/DeleteJournal.h"
 #include "document/JournalParking.h"
 #include "document/VaultCompaction.h"
 #include "vault/VaultApi.h"
 #include "vault/fileio/FileIo.h"
+#include "vault/writer/VaultWriter.h"
 
 std::string AddJournalPath() { return fileio::TempFolder() + kAddJournalName; }
 
@@ -38,6 +40,13 @@ int RecoverVault(const std::string& vaultPath, const std::string& journalPath) {
     // complete (vault writer); one whose first add stopped left that file.
     const std::string unfinished = vaultPath + ".new";
     if (fileio::Exists(unfinished)) fileio::Remove(unfinished);
+    // Files a stop left beside the vault and the journals while their usual
+    // side name was taken; the add journal's own side name never became the
+    // journal either. (The delete journal's is the delete recovery's.)
+    vault::RemoveStrayFilesBeside(vaultPath);
+    vault::RemoveStrayFilesBeside(journalPath);
+    vault::RemoveStrayFilesBeside(deljournal::DeleteJournalPathFor(journalPath));
+    if (fileio::Exists(journalPath + ".new")) fileio::Remove(journalPath + ".new");
 
     // No vault: nothing to repair, and a journal is left for its own vault.
     if (!fileio::Exists(vaultPath)) return 0;

@@ -9,6 +9,7 @@
 #include "PowerCut.h"
 #include "VaultTestUtil.h"
 #include "document/VaultRecovery.h"
+#include "vault/fileio/FolderList.h"
 #include "vault/reader/VaultHandleImpl.h"
 
 using namespace hbtest;
@@ -356,6 +357,10 @@ TEST(VaultRecoveryFaults, PowerCutAtEveryWriteOfAnAdd) {
                 ClearAddFiles(dir);
                 if (fresh) fileio::Remove(dir / "v.vfo");
                 else ASSERT_TRUE(WriteBytes(dir / "v.vfo", base));
+                // A stop before left the usual side names taken: the files
+                // go to names with a random part, which a stop leaves too.
+                ASSERT_TRUE(WriteBytes(dir / "j.tmp.new", Bytes()));
+                ASSERT_TRUE(WriteBytes(dir / "v.vfo.new", Bytes()));
             };
             reset();
             const AddRun clean = RunAdd(dir, Fault::PowerCut, 0);
@@ -369,6 +374,8 @@ TEST(VaultRecoveryFaults, PowerCutAtEveryWriteOfAnAdd) {
                 RecoverVault(dir / "v.vfo", dir / "j.tmp");  // at the next login
                 EXPECT_FALSE(fileio::Exists(dir / "j.tmp"));
                 EXPECT_FALSE(fileio::Exists(dir / "v.vfo.new"));  // an unfinished new vault
+                for (const std::string& name : fileio::ListFiles(dir.Path()))
+                    EXPECT_TRUE(name.size() < 4 || name.compare(name.size() - 4, 4, ".new") != 0) << name;
                 std::vector<ListedEntry> listed;
                 if (fresh && !fileio::Exists(dir / "v.vfo")) continue;
                 ExpectVaultStartsWith(dir / "v.vfo", fresh ? std::vector<TestEntry>() : old, &listed);

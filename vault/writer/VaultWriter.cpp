@@ -7,6 +7,7 @@
 
 #include <zlib.h>
 
+#include "vault/fileio/FolderList.h"
 #include "vault/format/VaultEntryRules.h"
 #include "vault/format/VaultScan.h"
 #include "vault/format/VaultTime.h"
@@ -86,6 +87,23 @@ bool CreateFileBeside(const std::string& path, CFile* file, std::string* created
         }
     }
     return false;
+}
+
+size_t RemoveStrayFilesBeside(const std::string& path) {
+    size_t cut = path.size();
+    while (cut > 0 && !fileio::IsSeparator(path[cut - 1])) --cut;
+    const std::string folder = path.substr(0, cut), leaf = path.substr(cut);
+    size_t removed = 0;
+    for (const std::string& name : fileio::ListFiles(folder.empty() ? std::string(".") + fileio::Separator() : folder)) {
+        // leaf + "." + 8 hex digits + ".new"
+        if (name.size() != leaf.size() + 13 || name.compare(0, leaf.size(), leaf) != 0 || name[leaf.size()] != '.' ||
+            name.compare(name.size() - 4, 4, ".new") != 0)
+            continue;
+        const std::string part = name.substr(leaf.size() + 1, 8);
+        if (part.find_first_not_of("0123456789abcdef") != std::string::npos) continue;
+        if (fileio::Remove(folder + name)) ++removed;
+    }
+    return removed;
 }
 
 bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {

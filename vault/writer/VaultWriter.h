@@ -119,4 +119,10 @@ bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& 
 // False when none could be created.
 bool CreateFileBeside(const std::string& path, CFile* file, std::string* created);
 
+// Removes the files with a random part that CreateFileBeside made for path
+// and a stop left behind ("<path>.<8 hex digits>.new"; nothing reads them).
+// Left alone, each stop while "<path>.new" was taken would add one.
+// Returns how many went.
+size_t RemoveStrayFilesBeside(const std::string& path);
+
 }  // namespace vault
