@@ -168,6 +168,8 @@ std::vector<std::string> Soak::Folders() const {
 }
 
 fs::path Soak::Batch() {
+    // The previous step's sources are done with: a long run stays small.
+    if (m_batches > 0) fs::remove_all(m_root / "src" / ("b" + std::to_string(m_batches)));
     fs::path p = m_root / "src" / ("b" + std::to_string(++m_batches));
     fs::remove_all(p);
     fs::create_directories(p);
