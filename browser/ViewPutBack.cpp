@@ -107,11 +107,7 @@ CRovErarodView::CopyAnswer CRovErarodView::AskAboutCopy(UINT id, CopyMoment mome
     if (moment == CopyMoment::Saved) return CopyAnswer::None;
     return KeepOrDeleteCopy(id);
   }
-  EntryStamp now;
-  const EntryStamp& base = copy->answers.base;
-  const CopyState state = !ReadEntryStamp(m_model.VaultPath(), base.storedPath, &now) ? CopyState::EntryGone
-                          : now.size == base.size && now.crc == base.crc             ? CopyState::Changed
-                                                                                      : CopyState::EntryChanged;
+  const CopyState state = EntryStateSince(m_model.VaultPath(), copy->answers.base);
   const std::string text =
       state == CopyState::Changed
           ? FormatString(LoadResString(IDS_COPY_CHANGED).c_str(), name.c_str())

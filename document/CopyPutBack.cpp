@@ -49,6 +49,10 @@ CopyState CompareOpenedCopy(const std::string& vaultPath, const EntryStamp& base
     uint32_t size = 0, crc = 0;
     if (!ReadFileStamp(copyPath, &size, &crc)) return CopyState::CopyUnreadable;
     if (size == base.size && crc == base.crc) return CopyState::Unchanged;
+    return EntryStateSince(vaultPath, base);
+}
+
+CopyState EntryStateSince(const std::string& vaultPath, const EntryStamp& base) {
     EntryStamp now;
     if (!ReadEntryStamp(vaultPath, base.storedPath, &now)) return CopyState::EntryGone;
     return now.size == base.size && now.crc == base.crc ? CopyState::Changed : CopyState::EntryChanged;

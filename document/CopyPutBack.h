@@ -60,6 +60,11 @@ enum class CopyState {
     CopyUnreadable,  // the copy cannot be read (gone, or held by its program)
 };
 
+// What became of the entry a changed copy came from: Changed when the vault
+// still holds it as `base` says, EntryChanged when it was replaced, EntryGone
+// when the vault has no file entry of that name (or cannot be read).
+CopyState EntryStateSince(const std::string& vaultPath, const EntryStamp& base);
+
 // Compares the copy at copyPath with `base`, the stamp of its entry when the
 // copy was made (or when it was last put back), and looks at the entry as
 // the vault holds it now.

@@ -16,17 +16,19 @@ namespace {
 const char kCopiesFolder[] = "hbopened";
 const char kKeptFolder[] = "Kept";
 
-// The extension of the entry's leaf name (the whole leaf when it has no
-// dot), with characters no file name may hold replaced.
-std::string SafeExtension(const std::string& entryPath) {
-    std::string leaf = ToBackslashes(entryPath);
-    const size_t slash = leaf.rfind('\\');
-    if (slash != std::string::npos) leaf.erase(0, slash + 1);
-    std::string ext = ExtensionOf(leaf);
-    for (char& c : ext) {
+// Characters no file name may hold become '_'.
+std::string SafeFileName(std::string name) {
+    for (char& c : name) {
         const unsigned char u = static_cast<unsigned char>(c);
         if (u < 0x20 || std::string("<>:\"|?*/\\").find(c) != std::string::npos) c = '_';
     }
+    return name;
+}
+
+// The extension of the entry's leaf name (the whole leaf when it has no
+// dot), made safe for a file name.
+std::string SafeExtension(const std::string& entryPath) {
+    std::string ext = SafeFileName(ExtensionOf(LastComponent(entryPath)));
     while (!ext.empty() && (ext.back() == '.' || ext.back() == ' ')) ext.pop_back();
     return ext.empty() ? "dat" : ext;
 }
@@ -112,11 +114,7 @@ std::string KeptCopiesFolder(const std::string& openedFolder) {
 std::string KeepCopy(const std::string& copyPath, const std::string& openedFolder, const std::string& leafName) {
     const std::string kept = KeptCopiesFolder(openedFolder);
     if (!fileio::MakeDirectoryChain(kept)) return std::string();
-    std::string leaf = leafName;
-    for (char& c : leaf) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || std::string("<>:\"|?*/\\").find(c) != std::string::npos) c = '_';
-    }
+    std::string leaf = SafeFileName(leafName);
     if (leaf.empty()) leaf = "file";
     const size_t dot = leaf.rfind('.');
     const std::string stem = dot == std::string::npos || dot == 0 ? leaf : leaf.substr(0, dot);

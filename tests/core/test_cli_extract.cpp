@@ -3,7 +3,6 @@
 // bytes of the vault.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include "RunTool.h"
 #include "VaultTestUtil.h"
 #include "cli/ToolPlatform.h"
 #include "cli/VaultTool.h"
@@ -18,23 +18,6 @@
 using namespace hbtest;
 
 namespace {
-
-struct ToolResult {
-    int rc = -1;
-    std::string err;
-};
-
-ToolResult Tool(std::vector<std::string> args) {
-    args.insert(args.begin(), "hollowbox-vault");
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    std::ostringstream out, err;
-    ToolResult r;
-    r.rc = VaultToolMain(static_cast<int>(args.size()), argv.data(), out, err);
-    r.err = err.str();
-    return r;
-}
 
 std::string Text(const std::string& path) {
     const Bytes b = ReadBytes(path);
@@ -69,7 +52,7 @@ TEST(CliExtractSafety, EntriesSharingBytesStopBeforeAnythingIsWritten) {
     for (bool named : {false, true}) {
         std::vector<std::string> args = {"extract", vault, "-d", out};
         if (named) args.push_back("a.txt");
-        ToolResult r = Tool(args);
+        ToolRun r = RunTool(args);
         EXPECT_EQ(r.rc, 1);
         EXPECT_NE(r.err.find("3 entries share bytes of the vault"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("nothing extracted"), std::string::npos) << r.err;
@@ -106,7 +89,7 @@ TEST(CliExtractSafety, ReplacingNeverLeavesTheNameEmpty) {
     fileio::SetIoObserver(&stop);
     bool stopped = false;
     try {
-        Tool({"extract", "-o", vault, "-d", out});
+        RunTool({"extract", "-o", vault, "-d", out});
     } catch (const StopAfterRemoving::Stopped&) {
         stopped = true;
     }
@@ -133,7 +116,7 @@ TEST(CliExtractSafety, EntriesForOneNameNeverRunTogetherOnSeveralThreads) {
     for (const char* threads : {"1", "7"}) {
         SCOPED_TRACE(std::string(threads) + " threads");
         fileio::MakeDirectoryChain(out);
-        const ToolResult r = Tool({"extract", "-o", "--threads", threads, vault, "-d", out});
+        const ToolRun r = RunTool({"extract", "-o", "--threads", threads, vault, "-d", out});
         EXPECT_EQ(r.rc, 1);  // x/y.txt cannot go below the file x
         EXPECT_NE(r.err.find("not a folder"), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("create"), std::string::npos) << r.err;
@@ -151,8 +134,8 @@ TEST(CliExtractSafety, EntriesForOneNameNeverRunTogetherOnSeveralThreads) {
         std::error_code ec;
         std::filesystem::remove_all(out, ec);
     }
-    EXPECT_EQ(Tool({"extract", "--threads", "0", vault, "-d", out}).rc, 2);
-    EXPECT_EQ(Tool({"add", "--threads", "x", vault, dir / "v.vfo"}).rc, 2);
+    EXPECT_EQ(RunTool({"extract", "--threads", "0", vault, "-d", out}).rc, 2);
+    EXPECT_EQ(RunTool({"add", "--threads", "x", vault, dir / "v.vfo"}).rc, 2);
 }
 
 #ifndef _WIN32
@@ -176,7 +159,7 @@ TEST(CliExtractSafety, LinksBelowTheTargetFolderAreNeverWrittenThrough) {
     // A link planted under the temporary name of a replaced file.
     ASSERT_EQ(symlink((elsewhere + "/part").c_str(), (out + "/kept.txt.hbpart").c_str()), 0);
 
-    ToolResult r = Tool({"extract", vault, "-d", out});
+    ToolRun r = RunTool({"extract", vault, "-d", out});
     EXPECT_EQ(r.rc, 1);
     EXPECT_NE(r.err.find(out + "/a: is a link; not followed"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("file.txt: exists; not overwritten"), std::string::npos) << r.err;
@@ -188,7 +171,7 @@ TEST(CliExtractSafety, LinksBelowTheTargetFolderAreNeverWrittenThrough) {
     EXPECT_EQ(Text(out + "/kept.txt"), "old");
 
     // With -o the links themselves are replaced by the entries' files.
-    r = Tool({"extract", "-o", vault, "-d", out, "file.txt", "dangling.txt", "kept.txt"});
+    r = RunTool({"extract", "-o", vault, "-d", out, "file.txt", "dangling.txt", "kept.txt"});
     EXPECT_EQ(r.rc, 0) << r.err;
     EXPECT_EQ(Text(elsewhere + "/victim"), "victim");
     EXPECT_FALSE(fileio::Exists(elsewhere + "/new"));
